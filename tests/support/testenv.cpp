@@ -1,0 +1,133 @@
+#include "support/testenv.h"
+
+#include "app/paths.h"
+#include "app/sharedstate.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace wendral::test {
+
+TestEnvironment::TestEnvironment()
+{
+    m_oldHome = qgetenv("HOME");
+    const QString root = m_dir.path();
+    for (const char *sub : {"config", "data", "cache", "runtime"})
+        QDir(root).mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("HOME", root.toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (root + QStringLiteral("/cache")).toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtimeDir().toLocal8Bit());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    Paths::setProgramDir(buildDir());
+    Paths::setDataDir(wendralDataDir());
+    Paths::setConfigDir(wendralConfigDir());
+    resetShared();
+}
+
+TestEnvironment::~TestEnvironment()
+{
+    Paths::resetOverrides();
+    qputenv("HOME", m_oldHome);
+}
+
+QString TestEnvironment::configHome() const { return m_dir.path() + QStringLiteral("/config"); }
+QString TestEnvironment::dataHome() const { return m_dir.path() + QStringLiteral("/data"); }
+QString TestEnvironment::runtimeDir() const { return m_dir.path() + QStringLiteral("/runtime"); }
+QString TestEnvironment::wendralConfigDir() const { return configHome() + QStringLiteral("/Wendral"); }
+QString TestEnvironment::wendralDataDir() const { return dataHome() + QStringLiteral("/Wendral"); }
+QString TestEnvironment::buildDir() { return QStringLiteral(WENDRAL_BUILD_DIR); }
+QString TestEnvironment::programPath() { return buildDir() + QStringLiteral("/wendral"); }
+
+XvfbServer::~XvfbServer() { stop(); }
+
+bool XvfbServer::start(const QString &screen)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    m_process = std::make_unique<QProcess>();
+    const int writeEnd = fds[1];
+    m_process->setChildProcessModifier([writeEnd]() {
+        // The display number comes back on fd 3.
+        dup2(writeEnd, 3);
+    });
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process->start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("3"), QStringLiteral("-noreset"),
+                                              QStringLiteral("-screen"), QStringLiteral("0"), screen,
+                                              QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    ::close(fds[1]);
+    if (!m_process->waitForStarted(5000)) {
+        ::close(fds[0]);
+        return false;
+    }
+    QByteArray number;
+    QDeadlineTimer deadline(10000);
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    while (!deadline.hasExpired()) {
+        char buf[32];
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n > 0) {
+            number.append(buf, n);
+            if (number.contains('\n'))
+                break;
+        } else if (n == 0) {
+            break;
+        }
+        QThread::msleep(10);
+    }
+    ::close(fds[0]);
+    number = number.trimmed();
+    if (number.isEmpty()) {
+        stop();
+        return false;
+    }
+    m_display = QStringLiteral(":") + QString::fromLatin1(number);
+    return true;
+}
+
+bool XvfbServer::isRunning() const
+{
+    return m_process && m_process->state() == QProcess::Running;
+}
+
+void XvfbServer::stop()
+{
+    if (!m_process)
+        return;
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(5000)) {
+            m_process->kill();
+            m_process->waitForFinished(2000);
+        }
+    }
+    m_process.reset();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(content) == content.size();
+}
+
+} // namespace wendral::test

@@ -1,0 +1,62 @@
+#pragma once
+// Test helpers: a private HOME with its own XDG folders and Wendral's folders
+// pointed into it, and an Xvfb server on a display it picks itself.
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace wendral::test {
+
+// Creates a temporary HOME with XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME
+// and XDG_RUNTIME_DIR inside it, sets those variables for this process (and so
+// for the children it starts), and points Paths at them. The program folder is
+// the build folder, where the program files are copied.
+class TestEnvironment
+{
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+    TestEnvironment(const TestEnvironment &) = delete;
+    TestEnvironment &operator=(const TestEnvironment &) = delete;
+
+    bool isValid() const { return m_dir.isValid(); }
+    QString home() const { return m_dir.path(); }
+    QString configHome() const;
+    QString dataHome() const;
+    QString runtimeDir() const;
+    // Wendral's own folders inside the above.
+    QString wendralConfigDir() const;
+    QString wendralDataDir() const;
+    // The build folder: the program and its program files.
+    static QString buildDir();
+    static QString programPath();
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldHome;
+};
+
+// An Xvfb server started with -displayfd, so it never takes a fixed number.
+class XvfbServer
+{
+public:
+    XvfbServer() = default;
+    ~XvfbServer();
+    bool start(const QString &screen = QStringLiteral("1280x1024x24"));
+    void stop();
+    QString display() const { return m_display; } // ":N"
+    bool isRunning() const;
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QString m_display;
+};
+
+// Reads a whole file; empty when it is missing.
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &content);
+
+} // namespace wendral::test
