@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds Wendral and runs every test: unit, gui
+# (offscreen), e2e (own Xvfb, real Chromium), then a bounded fuzzing run.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${WENDRAL_BUILD_DIR:-$here/build}"
+"$here/scripts/install-deps.sh"
+"$here/scripts/build.sh"
+export DBUS_SESSION_BUS_ADDRESS=disabled:
+status=0
+if [ -x "$here/scripts/fuzz-rtf.sh" ]; then
+  "$here/scripts/fuzz-rtf.sh" || status=$?
+fi
+cd "$build"
+# Unit and widget tests run two at a time; browser and X server tests run alone.
+ctest --output-on-failure -j 2 || status=$?
+exit $status
