@@ -1,0 +1,211 @@
+#include "blocking/cdp/cdpconnection.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QWebSocket>
+
+namespace wendral::cdp {
+
+CdpConnection::CdpConnection(const QUrl &url, const CdpLimits &limits, QObject *parent)
+    : QObject(parent), m_url(url), m_limits(limits)
+{
+    m_clock.start();
+    m_connectTimer.setSingleShot(true);
+    connect(&m_connectTimer, &QTimer::timeout, this, [this] { fail(QStringLiteral("connect timed out")); });
+    m_deadlineTimer.setSingleShot(true);
+    connect(&m_deadlineTimer, &QTimer::timeout, this, &CdpConnection::checkDeadlines);
+}
+
+CdpConnection::~CdpConnection()
+{
+    if (m_socket) {
+        // The socket may be the sender of the signal that led here: let it go
+        // only when control is back in the event loop.
+        m_socket->disconnect(this);
+        m_socket->setParent(nullptr);
+        if (m_socket->state() == QAbstractSocket::ConnectedState)
+            m_socket->close();
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+}
+
+void CdpConnection::open()
+{
+    if (m_socket || m_failed)
+        return;
+    m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    m_socket->setMaxAllowedIncomingMessageSize(m_limits.maxMessageBytes);
+    m_socket->setMaxAllowedIncomingFrameSize(m_limits.maxMessageBytes);
+    connect(m_socket, &QWebSocket::connected, this, [this] {
+        m_connectTimer.stop();
+        m_open = true;
+        emit opened();
+    });
+    connect(m_socket, &QWebSocket::disconnected, this, &CdpConnection::onDisconnected);
+    connect(m_socket, &QWebSocket::textMessageReceived, this, &CdpConnection::onText);
+    // Binary messages are not part of the protocol; they are ignored.
+    m_connectTimer.start(m_limits.connectTimeoutMs);
+    m_socket->open(m_url);
+}
+
+int CdpConnection::send(const QString &method, const QJsonObject &params, const QString &sessionId, Reply reply,
+                        int timeoutMs)
+{
+    if (!isOpen() || m_closing)
+        return 0;
+    if (static_cast<int>(m_pending.size()) >= m_limits.maxPending) {
+        // A peer that leaves this many commands unanswered is not working.
+        fail(QStringLiteral("too many commands without an answer"));
+        return 0;
+    }
+    const int id = m_nextId++;
+    if (m_nextId <= 0 || m_nextId > 0x3fffffff)
+        m_nextId = 1;
+    QJsonObject msg{{QStringLiteral("id"), id}, {QStringLiteral("method"), method}};
+    if (!params.isEmpty())
+        msg.insert(QStringLiteral("params"), params);
+    if (!sessionId.isEmpty())
+        msg.insert(QStringLiteral("sessionId"), sessionId);
+    if (timeoutMs < 0)
+        timeoutMs = m_limits.commandTimeoutMs;
+    Pending p;
+    p.sessionId = sessionId;
+    p.reply = std::move(reply);
+    p.deadline = timeoutMs > 0 ? m_clock.elapsed() + timeoutMs : 0;
+    m_pending.emplace(id, std::move(p));
+    m_socket->sendTextMessage(QString::fromUtf8(QJsonDocument(msg).toJson(QJsonDocument::Compact)));
+    armDeadlineTimer();
+    return id;
+}
+
+void CdpConnection::dropSession(const QString &sessionId)
+{
+    if (sessionId.isEmpty())
+        return;
+    std::erase_if(m_pending, [&](const auto &entry) { return entry.second.sessionId == sessionId; });
+}
+
+void CdpConnection::flush()
+{
+    if (m_socket && m_open)
+        m_socket->flush();
+}
+
+void CdpConnection::close()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    m_connectTimer.stop();
+    m_deadlineTimer.stop();
+    m_pending.clear();
+    if (m_socket) {
+        m_socket->flush();
+        m_socket->disconnect(this);
+        m_socket->close();
+    }
+    m_open = false;
+}
+
+void CdpConnection::onText(const QString &text)
+{
+    if (m_failed || m_closing)
+        return;
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &err);
+    if (err.error != QJsonParseError::NoError || !doc.isObject())
+        return; // unreadable: nothing in it can be acted on, and nothing else depends on it
+    const QJsonObject msg = doc.object();
+    const QJsonValue idValue = msg.value(QStringLiteral("id"));
+    if (idValue.isDouble()) {
+        const double raw = idValue.toDouble();
+        if (raw < 1 || raw > 0x3fffffff)
+            return;
+        const auto it = m_pending.find(static_cast<int>(raw));
+        if (it == m_pending.end())
+            return; // an answer nobody waits for (timed out, dropped, or made up)
+        Reply reply = std::move(it->second.reply);
+        m_pending.erase(it);
+        if (!reply)
+            return;
+        if (msg.value(QStringLiteral("error")).isObject())
+            reply(ReplyStatus::Error, msg.value(QStringLiteral("error")).toObject());
+        else
+            reply(ReplyStatus::Ok, msg.value(QStringLiteral("result")).toObject());
+        return;
+    }
+    const QJsonValue method = msg.value(QStringLiteral("method"));
+    if (!method.isString())
+        return;
+    emit event(method.toString(), msg.value(QStringLiteral("params")).toObject(),
+               msg.value(QStringLiteral("sessionId")).toString());
+}
+
+void CdpConnection::onDisconnected()
+{
+    if (m_closing)
+        return;
+    QString reason = QStringLiteral("connection closed");
+    if (m_socket && m_socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        reason = QStringLiteral("message too large");
+    else if (m_socket && !m_open)
+        reason = QStringLiteral("cannot connect: ") + m_socket->errorString();
+    fail(reason);
+}
+
+void CdpConnection::fail(const QString &reason)
+{
+    if (m_failed || m_closing)
+        return;
+    m_failed = true;
+    m_open = false;
+    m_connectTimer.stop();
+    m_deadlineTimer.stop();
+    m_pending.clear();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+    emit failed(reason);
+}
+
+void CdpConnection::armDeadlineTimer()
+{
+    qint64 next = 0;
+    for (const auto &[id, p] : m_pending) {
+        if (p.deadline && (!next || p.deadline < next))
+            next = p.deadline;
+    }
+    if (!next) {
+        m_deadlineTimer.stop();
+        return;
+    }
+    const qint64 wait = std::max<qint64>(0, next - m_clock.elapsed());
+    if (!m_deadlineTimer.isActive() || m_deadlineTimer.remainingTime() > wait)
+        m_deadlineTimer.start(static_cast<int>(std::min<qint64>(wait, 1 << 30)));
+}
+
+void CdpConnection::checkDeadlines()
+{
+    const qint64 now = m_clock.elapsed();
+    std::vector<Reply> expired;
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (it->second.deadline && it->second.deadline <= now) {
+            if (it->second.reply)
+                expired.push_back(std::move(it->second.reply));
+            it = m_pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    armDeadlineTimer();
+    // A handler may close or fail the connection; the expired replies are ours.
+    for (auto &reply : expired) {
+        if (m_failed || m_closing)
+            break;
+        reply(ReplyStatus::TimedOut, {});
+    }
+}
+
+} // namespace wendral::cdp
