@@ -94,7 +94,7 @@ QByteArray entryContent(const QString &name, const QString &program)
 {
     QString text = QStringLiteral("[Desktop Entry]\n"
                                   "Type=Application\n"
-                                  "Version=1.5\n");
+                                  "Version=1.4\n");
     text += QStringLiteral("Name=") + escapeValue(name) + QLatin1Char('\n');
     text += QStringLiteral("Exec=") + execArgument(program) + QLatin1Char('\n');
     const QString icon = Paths::programFile(QStringLiteral("icon.ico"));
@@ -114,7 +114,9 @@ bool writeEntry(const QString &name, const QString &program)
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    if (out.write(content) != content.size()) {
+    // A short write (a full disk, a file size limit) can slip past commit(),
+    // so the data is flushed and checked before the old file is replaced.
+    if (out.write(content) != content.size() || !out.flush()) {
         out.cancelWriting();
         out.commit();
         return false;

@@ -310,7 +310,9 @@ qint32 commitHive(Hive &hive)
     QSaveFile out(hive.file);
     if (!out.open(QIODevice::WriteOnly))
         return fail();
-    if (out.write(content) != content.size()) {
+    // A short write (a full disk, a file size limit) can slip past commit(),
+    // so the data is flushed and checked before the old file is replaced.
+    if (out.write(content) != content.size() || !out.flush()) {
         out.cancelWriting();
         out.commit();
         return fail();
@@ -1011,34 +1013,30 @@ RegParseReport parse(const QByteArray &content, HKEY root, RegKey &tree)
     } else {
         // Decoded line by line, so that a line that is not UTF-8 keeps its bytes
         // (read as Latin-1) and does not spoil the lines around it.
-        QString text;
-        text.reserve(body.size());
+        QStringList decoded;
+        QList<QStringView> lines;
         qsizetype start = 0;
-        qsizetype lineNo = 0;
         const qsizetype n = body.size();
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         for (qsizetype i = 0; i <= n; ++i) {
             if (i < n && body[i] != '\r' && body[i] != '\n')
                 continue;
             const QByteArrayView line = body.sliced(start, i - start);
-            QString decoded = utf8.decode(line);
+            QString text = utf8.decode(line);
             if (utf8.hasError()) {
                 utf8.resetState();
-                decoded = QString::fromLatin1(line.data(), line.size());
-                p.problem(lineNo, QStringLiteral("text that is not UTF-8 read as Latin-1"));
+                text = QString::fromLatin1(line.data(), line.size());
+                p.problem(decoded.size(), QStringLiteral("text that is not UTF-8 read as Latin-1"));
             }
-            text += decoded;
-            if (i < n) {
-                text += QLatin1Char(body[i]);
-                if (body[i] == '\r' && i + 1 < n && body[i + 1] == '\n') {
-                    text += QLatin1Char('\n');
-                    ++i;
-                }
-            }
+            decoded.append(std::move(text));
+            if (i < n && body[i] == '\r' && i + 1 < n && body[i + 1] == '\n')
+                ++i;
             start = i + 1;
-            ++lineNo;
         }
-        parseLines(p, splitTextLines(text));
+        lines.reserve(decoded.size());
+        for (const QString &line : std::as_const(decoded))
+            lines.append(line);
+        parseLines(p, lines);
     }
     if (p.hiddenProblems > 0)
         p.report.problems << QStringLiteral("and %1 more problems").arg(p.hiddenProblems);
