@@ -76,7 +76,9 @@ bool rewrite(const QString &path, const QByteArray &content)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(content) != content.size()) {
+    // commit() alone misses a flush that writes only part of the data (a full
+    // disk), so the flush is checked first.
+    if (file.write(content) != content.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

@@ -1,0 +1,539 @@
+// The site lists in their three forms (string, list box, file): the file
+// format, the list operations and editing sequences, and files that are odd,
+// huge, unreadable or unwritable.
+
+#include "app/paths.h"
+#include "app/runtime.h"
+#include "app/sharedstate.h"
+#include "blocking/popupdecision.h"
+#include "sitelists/sitelists.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <memory>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace wendral;
+
+namespace {
+const QString kDefaultHost = QStringLiteral("www.brindlemark.example");
+
+QByteArray dataFile(const QString &name)
+{
+    QFile f(QStringLiteral(WENDRAL_TEST_DATA "/sitelists/") + name);
+    if (!f.open(QIODevice::ReadOnly))
+        qFatal("missing test data %s", qPrintable(name));
+    return f.readAll();
+}
+
+QString joined(const QStringList &entries)
+{
+    QString s;
+    for (const QString &e : entries)
+        s += e + "\r\n";
+    return s;
+}
+
+// Makes a folder refuse new entries. Root ignores permission bits, so for root
+// the folder is marked immutable instead (existing files stay writable, as in
+// a folder without write permission).
+class ReadOnlyFolder
+{
+public:
+    explicit ReadOnlyFolder(const QString &path) : m_path(QFile::encodeName(path))
+    {
+        if (geteuid() != 0) {
+            m_done = chmod(m_path.constData(), 0555) == 0;
+            m_chmod = true;
+            return;
+        }
+        const int fd = open(m_path.constData(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags |= FS_IMMUTABLE_FL;
+            m_done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        if (fd >= 0)
+            close(fd);
+    }
+    ~ReadOnlyFolder()
+    {
+        if (!m_done)
+            return;
+        if (m_chmod) {
+            chmod(m_path.constData(), 0755);
+            return;
+        }
+        const int fd = open(m_path.constData(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags &= ~FS_IMMUTABLE_FL;
+            ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        }
+        if (fd >= 0)
+            close(fd);
+    }
+    bool isReadOnly() const { return m_done; }
+
+private:
+    QByteArray m_path;
+    bool m_done = false;
+    bool m_chmod = false;
+};
+
+// Files may not grow past the limit while it lives, as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = m_old;
+        lim.rlim_cur = bytes;
+        m_done = setrlimit(RLIMIT_FSIZE, &lim) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool isActive() const { return m_done; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_done = false;
+};
+} // namespace
+
+class TestSiteLists : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    // Start-up and the file format.
+    void firstStartCreatesFiles();
+    void existingFilesAreKeptAtStart();
+    void loadReadsTheFileFormat_data();
+    void loadReadsTheFileFormat();
+    void loadReplacesStringButAddsToListBox();
+
+    // Adding.
+    void addingAppendsToAllThreeFormsEvenTwice();
+    void appendNeverJoinsAnUnendedLastLine();
+    void blockAlwaysAppendsWithoutRewriting();
+    void addCommandRefusesEmptyAndSingleSpace();
+    void addCommandRewritesFileFromListBox();
+    void allowAlwaysWithEmptyTextAddsIgnoredLine();
+
+    // Deleting.
+    void removeRewritesFileWithoutContainingLines();
+    void deleteKeepsLongerEntriesInMemory();
+    void deleteEmptyItemKeepsTheOtherEntries();
+    void deleteOneOfTwoCopies();
+    void deleteWithoutSelectionChangesNothing();
+    void operationsWithoutListBoxes();
+
+    // Bad input and failing files.
+    void oddBytesSurviveRoundTrip();
+    void directoryInPlaceOfListFile();
+    void readOnlyDataFolderLosesNoList();
+    void fullDiskLeavesOldFileWhole();
+    void hugeFileLoadsAndRewrites();
+
+private:
+    QString filePath(const QString &name) const { return Paths::dataFile(name); }
+    void putFile(const QString &name, const QByteArray &content);
+    QByteArray fileBytes(const QString &name) const { return test::readFile(filePath(name)); }
+
+    std::unique_ptr<test::TestEnvironment> m_env;
+    StringListBox m_list1;
+    StringListBox m_list2;
+};
+
+void TestSiteLists::init()
+{
+    m_env = std::make_unique<test::TestEnvironment>();
+    m_list1.clear();
+    m_list2.clear();
+    Module1::setListBoxes(&m_list1, &m_list2);
+}
+
+void TestSiteLists::cleanup()
+{
+    Module1::setListBoxes(nullptr, nullptr);
+    m_env.reset();
+}
+
+void TestSiteLists::putFile(const QString &name, const QByteArray &content)
+{
+    QDir().mkpath(Paths::dataDir());
+    QVERIFY(test::writeFile(filePath(name), content));
+}
+
+void TestSiteLists::firstStartCreatesFiles()
+{
+    QVERIFY(!QFileInfo::exists(Paths::dataDir()));
+    QVERIFY(Module1::ensureListFiles(kDefaultHost));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("www.brindlemark.example\r\n"));
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\n"));
+    QVERIFY(Module1::loadAllowed());
+    QVERIFY(Module1::loadDisallowed());
+    QCOMPARE(shared().allowedList, kDefaultHost + "\r\n");
+    QCOMPARE(m_list1.items(), QStringList{kDefaultHost});
+    QCOMPARE(shared().disallowedList, QString()); // one empty line loads as nothing
+    QCOMPARE(m_list2.count(), 0);
+}
+
+void TestSiteLists::existingFilesAreKeptAtStart()
+{
+    putFile("allowed.txt", "mine.example\r\n");
+    putFile("disallowed.txt", "bad.example");
+    QVERIFY(Module1::ensureListFiles(kDefaultHost));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("mine.example\r\n"));
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("bad.example"));
+}
+
+void TestSiteLists::loadReadsTheFileFormat_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("entries");
+    QTest::newRow("crlf, final empty line") << "crlf.txt" << QStringList{"www.brindlemark.example", "example.org"};
+    QTest::newRow("lone lf is one entry") << "lone_lf.txt" << QStringList{"a.example\nb.example\nc.example\n"};
+    QTest::newRow("lone cr ends lines") << "lone_cr.txt" << QStringList{"a.example", "b.example", "c.example"};
+    QTest::newRow("blank and one-space lines skipped")
+        << "blank_lines.txt" << QStringList{"  ", "a.example", "b.example"};
+    QTest::newRow("no final line end") << "no_final_line_end.txt" << QStringList{"a.example", "b.example"};
+    QTest::newRow("mixed ends") << "mixed_ends.txt" << QStringList{"a.example", "b.example\n", "c.example"};
+}
+
+void TestSiteLists::loadReadsTheFileFormat()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, entries);
+    putFile("allowed.txt", dataFile(file));
+    QVERIFY(Module1::loadAllowed());
+    QCOMPARE(m_list1.items(), entries);
+    QCOMPARE(shared().allowedList, joined(entries));
+    QCOMPARE(shared().disallowedList, QString()); // the other list is untouched
+}
+
+void TestSiteLists::loadReplacesStringButAddsToListBox()
+{
+    shared().allowedList = "old.example\r\n";
+    m_list1.addItem("old.example");
+    putFile("allowed.txt", "new.example\r\n");
+    QVERIFY(Module1::loadAllowed());
+    QCOMPARE(shared().allowedList, QString("new.example\r\n"));
+    QCOMPARE(m_list1.items(), (QStringList{"old.example", "new.example"}));
+}
+
+void TestSiteLists::addingAppendsToAllThreeFormsEvenTwice()
+{
+    putFile("allowed.txt", "a.example\r\n\r\n");
+    QVERIFY(Module1::loadAllowed());
+    QVERIFY(Module1::addAllowed("x.example"));
+    QVERIFY(Module1::addAllowed("x.example"));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\n\r\nx.example\r\nx.example\r\n"));
+    QCOMPARE(m_list1.items(), (QStringList{"a.example", "x.example", "x.example"}));
+    QCOMPARE(shared().allowedList, QString("a.example\r\nx.example\r\nx.example\r\n"));
+    // Adding to a missing file creates it.
+    QVERIFY(Module1::addDisallowed("bad.example"));
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("bad.example\r\n"));
+    QCOMPARE(shared().disallowedList, QString("bad.example\r\n"));
+}
+
+void TestSiteLists::appendNeverJoinsAnUnendedLastLine()
+{
+    putFile("disallowed.txt", dataFile("no_final_line_end.txt"));
+    QVERIFY(Module1::addDisallowed("c.example"));
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("a.example\r\nb.example\r\nc.example\r\n"));
+    putFile("allowed.txt", "a.example\r"); // a lone CR already ends the line
+    QVERIFY(Module1::addAllowed("b.example"));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\rb.example\r\n"));
+    putFile("allowed.txt", "a.example\n"); // a lone LF does not
+    QVERIFY(Module1::addAllowed("b.example"));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\n\r\nb.example\r\n"));
+}
+
+void TestSiteLists::blockAlwaysAppendsWithoutRewriting()
+{
+    QVERIFY(Module1::ensureListFiles(kDefaultHost));
+    QVERIFY(Module1::loadDisallowed());
+    // "Block Always": add alone, no rewrite, so the file keeps its empty line.
+    QVERIFY(Module1::addDisallowed("bad.example"));
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\nbad.example\r\n"));
+    QCOMPARE(m_list2.items(), QStringList{"bad.example"});
+    QVERIFY(decision::isListed("bad.example", shared().disallowedList));
+}
+
+void TestSiteLists::addCommandRefusesEmptyAndSingleSpace()
+{
+    putFile("allowed.txt", "a.example\r\n");
+    QVERIFY(Module1::loadAllowed());
+    QVERIFY(!Module1::commandAddAllowed(""));
+    QVERIFY(!Module1::commandAddAllowed(" "));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\n"));
+    QCOMPARE(m_list1.count(), 1);
+    QVERIFY(Module1::commandAddDisallowed("  ")); // two spaces are an entry
+    QCOMPARE(m_list2.items(), QStringList{"  "});
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("  \r\n\r\n"));
+}
+
+void TestSiteLists::addCommandRewritesFileFromListBox()
+{
+    putFile("allowed.txt", dataFile("blank_lines.txt"));
+    QVERIFY(Module1::loadAllowed());
+    QVERIFY(Module1::commandAddAllowed("new.example"));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("  \r\na.example\r\nb.example\r\nnew.example\r\n\r\n"));
+    QCOMPARE(shared().allowedList, QString("  \r\na.example\r\nb.example\r\nnew.example\r\n"));
+}
+
+void TestSiteLists::allowAlwaysWithEmptyTextAddsIgnoredLine()
+{
+    putFile("allowed.txt", "a.example\r\n");
+    QVERIFY(Module1::loadAllowed());
+    QVERIFY(Module1::addAllowed(""));
+    QVERIFY(Module1::saveAllowed());
+    QCOMPARE(m_list1.items(), (QStringList{"a.example", ""}));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\n\r\n\r\n"));
+    // The next start ignores the empty line.
+    m_list1.clear();
+    QVERIFY(Module1::loadAllowed());
+    QCOMPARE(m_list1.items(), QStringList{"a.example"});
+}
+
+void TestSiteLists::removeRewritesFileWithoutContainingLines()
+{
+    putFile("allowed.txt", dataFile("contains.txt"));
+    QVERIFY(Module1::loadAllowed());
+    QVERIFY(Module1::removeAllowed("example.com"));
+    // Every line holding the text in any capitals goes; empty lines stay.
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("\r\nexample.org\r\nother.example\r\n\r\n\r\n"));
+    // Nothing in the list box equals the text: the string is the list box.
+    QCOMPARE(shared().allowedList, joined(m_list1.items()));
+    QCOMPARE(m_list1.count(), 4);
+}
+
+void TestSiteLists::deleteKeepsLongerEntriesInMemory()
+{
+    putFile("allowed.txt", "example.com\r\nwww.example.com\r\nEXAMPLE.COM.au\r\n\r\n");
+    QVERIFY(Module1::loadAllowed());
+    m_list1.setSelected(0);
+    QVERIFY(Module1::commandDeleteAllowed());
+    const QStringList rest{"www.example.com", "EXAMPLE.COM.au"};
+    QCOMPARE(m_list1.items(), rest);
+    QCOMPARE(shared().allowedList, joined(rest));
+    QCOMPARE(fileBytes("allowed.txt"), (joined(rest) + "\r\n").toUtf8());
+    QVERIFY(decision::isListed("www.example.com", shared().allowedList));
+    QVERIFY(decision::isListed("example.com.AU", shared().allowedList));
+    // The next start agrees with this run.
+    m_list1.clear();
+    QVERIFY(Module1::loadAllowed());
+    QCOMPARE(m_list1.items(), rest);
+}
+
+void TestSiteLists::deleteEmptyItemKeepsTheOtherEntries()
+{
+    putFile("allowed.txt", "a.example\r\nb.example\r\n");
+    QVERIFY(Module1::loadAllowed());
+    Module1::addAllowed(""); // from the prompt with an emptied site box
+    QVERIFY(Module1::saveAllowed());
+    m_list1.setSelected(2);
+    QVERIFY(Module1::commandDeleteAllowed());
+    QCOMPARE(m_list1.items(), (QStringList{"a.example", "b.example"}));
+    QCOMPARE(shared().allowedList, QString("a.example\r\nb.example\r\n"));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\nb.example\r\n\r\n"));
+}
+
+void TestSiteLists::deleteOneOfTwoCopies()
+{
+    putFile("disallowed.txt", "x.example\r\ny.example\r\nx.example\r\n");
+    QVERIFY(Module1::loadDisallowed());
+    m_list2.setSelected(2);
+    QVERIFY(Module1::commandDeleteDisallowed());
+    QCOMPARE(m_list2.items(), (QStringList{"x.example", "y.example"}));
+    QCOMPARE(shared().disallowedList, QString("x.example\r\ny.example\r\n"));
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("x.example\r\ny.example\r\n\r\n"));
+}
+
+void TestSiteLists::deleteWithoutSelectionChangesNothing()
+{
+    putFile("allowed.txt", dataFile("contains.txt"));
+    QVERIFY(Module1::loadAllowed());
+    const QString before = shared().allowedList;
+    QVERIFY(!Module1::commandDeleteAllowed());
+    QCOMPARE(shared().allowedList, before);
+    QCOMPARE(m_list1.count(), 4);
+    QCOMPARE(fileBytes("allowed.txt"), dataFile("contains.txt"));
+}
+
+void TestSiteLists::operationsWithoutListBoxes()
+{
+    Module1::setListBoxes(nullptr, nullptr);
+    putFile("allowed.txt", "a.example\r\nb.example\r\na.example\r\n");
+    QVERIFY(Module1::loadAllowed());
+    QCOMPARE(shared().allowedList, QString("a.example\r\nb.example\r\na.example\r\n"));
+    Module1::removeAllowed("a.example");
+    QCOMPARE(shared().allowedList, QString("b.example\r\na.example\r\n")); // one entry leaves
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("b.example\r\n\r\n"));
+    // Nothing to save from: the file is left alone.
+    QVERIFY(!Module1::saveAllowed());
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("b.example\r\n\r\n"));
+    QVERIFY(!Module1::commandDeleteAllowed());
+}
+
+void TestSiteLists::oddBytesSurviveRoundTrip()
+{
+    putFile("allowed.txt", dataFile("nul_byte.txt"));
+    putFile("disallowed.txt", dataFile("invalid_utf8.txt"));
+    QVERIFY(Module1::loadAllowed());
+    QVERIFY(Module1::loadDisallowed());
+    const QStringList withNul{"a.example", QString::fromLatin1("b\0ad.example", 12), "c.example"};
+    QCOMPARE(m_list1.items(), withNul);
+    const QStringList odd{QString::fromLatin1("caf\xe9.example"), QString::fromUtf8("valid-\xc3\xa9.example"),
+                          QString::fromLatin1("\xff\xfe")};
+    QCOMPARE(m_list2.items(), odd);
+
+    QVERIFY(Module1::saveAllowed());
+    QVERIFY(Module1::saveDisallowed());
+    QVERIFY(fileBytes("allowed.txt").contains(QByteArray("b\0ad.example\r\n", 14)));
+    m_list1.clear();
+    m_list2.clear();
+    QVERIFY(Module1::loadAllowed());
+    QVERIFY(Module1::loadDisallowed());
+    QCOMPARE(m_list1.items(), withNul);
+    QCOMPARE(m_list2.items(), odd);
+}
+
+void TestSiteLists::directoryInPlaceOfListFile()
+{
+    QVERIFY(QDir().mkpath(filePath("allowed.txt")));
+    shared().allowedList = "kept.example\r\n";
+    m_list1.addItem("kept.example");
+
+    QVERIFY(!Module1::ensureListFiles(kDefaultHost)); // cannot create the allowed file
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\n"));
+    QVERIFY(!Module1::loadAllowed());
+    QCOMPARE(shared().allowedList, QString("kept.example\r\n"));
+    QCOMPARE(m_list1.items(), QStringList{"kept.example"});
+
+    // Edits still take effect in memory; the folder is left alone.
+    QVERIFY(!Module1::addAllowed("new.example"));
+    QCOMPARE(shared().allowedList, QString("kept.example\r\nnew.example\r\n"));
+    QVERIFY(!Module1::saveAllowed());
+    m_list1.setSelected(0);
+    QVERIFY(Module1::commandDeleteAllowed());
+    QCOMPARE(shared().allowedList, QString("new.example\r\n"));
+    QVERIFY(QFileInfo(filePath("allowed.txt")).isDir());
+}
+
+void TestSiteLists::readOnlyDataFolderLosesNoList()
+{
+    putFile("allowed.txt", "a.example\r\nb.example\r\n\r\n");
+    putFile("disallowed.txt", "\r\nbad.example\r\n");
+    {
+        ReadOnlyFolder readOnly(Paths::dataDir());
+        if (!readOnly.isReadOnly())
+            QSKIP("cannot make the data folder read-only here");
+        QVERIFY(Module1::ensureListFiles(kDefaultHost));
+        QVERIFY(Module1::loadAllowed());
+        QVERIFY(Module1::loadDisallowed());
+
+        // The rewrite cannot place its new file in the folder: the old one stays.
+        m_list1.setSelected(0);
+        QVERIFY(Module1::commandDeleteAllowed());
+        QCOMPARE(m_list1.items(), QStringList{"b.example"});
+        QCOMPARE(shared().allowedList, QString("b.example\r\n"));
+        QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\nb.example\r\n\r\n"));
+        QVERIFY(!Module1::saveAllowed());
+
+        // Appending to an existing file still works.
+        QVERIFY(Module1::addDisallowed("worse.example"));
+        QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\nbad.example\r\nworse.example\r\n"));
+    }
+    // A read-only folder without list files: nothing is created, nothing breaks.
+    QFile::remove(filePath("allowed.txt"));
+    QFile::remove(filePath("disallowed.txt"));
+    ReadOnlyFolder readOnly(Paths::dataDir());
+    QVERIFY(readOnly.isReadOnly());
+    QVERIFY(!Module1::ensureListFiles(kDefaultHost));
+    QVERIFY(!Module1::loadAllowed());
+    QCOMPARE(shared().allowedList, QString("b.example\r\n"));
+    QVERIFY(!Module1::addAllowed("c.example"));
+    QCOMPARE(shared().allowedList, QString("b.example\r\nc.example\r\n"));
+}
+
+void TestSiteLists::fullDiskLeavesOldFileWhole()
+{
+    QStringList entries;
+    for (int i = 0; i < 200; ++i)
+        entries << QStringLiteral("entry-%1.example.com").arg(i);
+    const QByteArray old = (joined(entries) + "\r\n").toUtf8();
+    putFile("allowed.txt", old);
+    QVERIFY(Module1::loadAllowed());
+    {
+        // No file may grow past 1 KB: every rewrite of the 5 KB list runs out of room.
+        FileSizeLimit limit(1024);
+        QVERIFY(limit.isActive());
+        QVERIFY(!Module1::saveAllowed());
+        m_list1.setSelected(0);
+        QVERIFY(Module1::commandDeleteAllowed());
+        QVERIFY(!Module1::addAllowed("new.example"));
+    }
+    QCOMPARE(fileBytes("allowed.txt"), old);
+    entries.removeFirst();
+    entries << "new.example";
+    QCOMPARE(m_list1.items(), entries);
+    QCOMPARE(shared().allowedList, joined(entries)); // memory keeps the edits
+    // No temporary files are left behind.
+    QCOMPARE(QDir(Paths::dataDir()).entryList(QDir::Files | QDir::Hidden), QStringList{"allowed.txt"});
+    QVERIFY(Module1::saveAllowed());
+    QCOMPARE(fileBytes("allowed.txt"), (joined(entries) + "\r\n").toUtf8());
+}
+
+void TestSiteLists::hugeFileLoadsAndRewrites()
+{
+    // About 50 MB: 500 000 entries of 100 bytes, written at test time.
+    constexpr int kEntries = 500000;
+    QDir().mkpath(Paths::dataDir());
+    {
+        QFile f(filePath("allowed.txt"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QByteArray line(98, 'x');
+        for (int i = 0; i < kEntries; ++i) {
+            const QByteArray number = QByteArray::number(i).rightJustified(8, '0');
+            line.replace(0, 8, number);
+            QVERIFY(f.write(line + "\r\n") == 100);
+        }
+    }
+    QVERIFY(QFileInfo(filePath("allowed.txt")).size() >= 50000000);
+    QVERIFY(Module1::loadAllowed());
+    QCOMPARE(m_list1.count(), kEntries);
+    QCOMPARE(shared().allowedList.size(), qsizetype(kEntries) * 100);
+    QVERIFY(m_list1.item(kEntries - 1).startsWith("00499999"));
+
+    QVERIFY(Module1::addAllowed("tail.example"));
+    m_list1.setSelected(kEntries - 1);
+    QVERIFY(Module1::commandDeleteAllowed());
+    QCOMPARE(m_list1.count(), kEntries);
+    QCOMPARE(QFileInfo(filePath("allowed.txt")).size(), qint64(kEntries - 1) * 100 + 14 + 2);
+    QCOMPARE(shared().allowedList.size(), qsizetype(kEntries - 1) * 100 + 14);
+    QVERIFY(decision::isListed("tail.example", shared().allowedList));
+    QVERIFY(!decision::isListed("00499999", shared().allowedList));
+}
+
+QTEST_GUILESS_MAIN(TestSiteLists)
+#include "tst_sitelists.moc"
