@@ -1,0 +1,371 @@
+// AddRemove, CRegister and the browser toolbar button over a registry in a
+// temporary config folder.
+
+#include "app/paths.h"
+#include "app/runtime.h"
+#include "support/testenv.h"
+#include "system/addremove.h"
+#include "system/cregister.h"
+#include "system/ietools.h"
+#include "system/registry.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QtTest>
+
+#include <memory>
+
+using namespace wendral;
+
+namespace {
+
+QString hive()
+{
+    return RegistryStore::hiveFile(HKEY_LOCAL_MACHINE);
+}
+
+// Writes a hive file by hand, as another tool would.
+void writeHive(const QByteArray &body)
+{
+    QVERIFY(test::writeFile(hive(), "Windows Registry Editor Version 5.00\r\n\r\n" + body));
+}
+
+QString runValue(const QString &name)
+{
+    const auto v = RegistryStore::value(HKEY_LOCAL_MACHINE, AddRemove::runKey(), name);
+    return v ? RegistryStore::decodeString(v->data).chopped(1) : QString();
+}
+
+} // namespace
+
+class TestRegistryWrappers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void getStringReadsTextOnly();
+    void getStringStopsAtFirstNul();
+    void saveStringAndKeys();
+    void runValues();
+    void installedProgramsEntry();
+
+    void trimKeySlashes_data();
+    void trimKeySlashes();
+    void readRegValue();
+    void readRegValueFallsBackToReadOnly();
+    void writeRegValue();
+    void deleteRegEntry();
+
+    void toolbarButton();
+    void toolbarButtonWithoutRights();
+    void probe();
+
+private:
+    std::unique_ptr<test::TestEnvironment> m_env;
+};
+
+void TestRegistryWrappers::init()
+{
+    RegistryStore::unloadAll();
+    m_env = std::make_unique<test::TestEnvironment>();
+    QVERIFY(m_env->isValid());
+}
+
+void TestRegistryWrappers::cleanup()
+{
+    QCOMPARE(RegistryStore::openHandleCount(), 0); // every wrapper closes what it opens
+    RegistryStore::unloadAll();
+    m_env.reset();
+}
+
+void TestRegistryWrappers::getStringReadsTextOnly()
+{
+    writeHive("[HKEY_LOCAL_MACHINE\\K]\r\n"
+              "\"Text\"=\"Grüße, \\\"you\\\"\"\r\n"
+              "\"Empty\"=\"\"\r\n"
+              "\"Number\"=dword:00000001\r\n"
+              "\"Expand\"=hex(2):41,00,00,00\r\n"
+              "\"Binary\"=hex:41,00\r\n"
+              "@=\"def\"\r\n");
+    AddRemove ar;
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Text"), QString("Grüße, \"you\""));
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "k", "TEXT"), QString("Grüße, \"you\""));
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", ""), QString("def"));
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Empty"), QString(""));
+    // Missing value, missing key, and every type that is not REG_SZ: empty.
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Missing"), QString());
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "NoSuchKey", "Text"), QString());
+    QCOMPARE(ar.GetString(HKEY_CURRENT_USER, "K", "Text"), QString());
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Number"), QString());
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Expand"), QString());
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Binary"), QString());
+}
+
+void TestRegistryWrappers::getStringStopsAtFirstNul()
+{
+    writeHive("[HKEY_LOCAL_MACHINE\\K]\r\n"
+              "\"NoNul\"=hex(1):41,00,42,00,43,00\r\n"
+              "\"Embedded\"=hex(1):41,00,00,00,42,00,00,00\r\n"
+              "\"Leading\"=hex(1):00,00,42,00\r\n"
+              "\"Nothing\"=hex(1):\r\n");
+    AddRemove ar;
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "NoNul"), QString("ABC")); // the whole data
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Embedded"), QString("A"));
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Leading"), QString(""));
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Nothing"), QString(""));
+    // The same values through CRegister, which only drops a terminating NUL.
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "K", "NoNul", "d"), QString("ABC"));
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "K", "Embedded", "d"), QString("A") + QChar(0) + "B");
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "K", "Nothing", "d"), QString("d"));
+}
+
+void TestRegistryWrappers::saveStringAndKeys()
+{
+    AddRemove ar;
+    ar.SaveString(HKEY_CURRENT_USER, "Software\\A\\B", "v", "x \\ y");
+    ar.SaveKey(HKEY_CURRENT_USER, "Software\\Empty\\Key");
+    ar.SaveKey(HKEY_CURRENT_USER, "Software\\A"); // exists already: unchanged
+    RegistryStore::unloadAll();
+    QCOMPARE(ar.GetString(HKEY_CURRENT_USER, "Software\\A\\B", "v"), QString("x \\ y"));
+    QVERIFY(RegistryStore::keyExists(HKEY_CURRENT_USER, "Software\\Empty\\Key"));
+    QCOMPARE(RegistryStore::value(HKEY_CURRENT_USER, "Software\\A\\B", "v")->type, REG_SZ);
+
+    ar.SaveString(HKEY_CURRENT_USER, "Software\\A\\B", "w", "2");
+    ar.DeleteValue(HKEY_CURRENT_USER, "Software\\A\\B", "v");
+    QCOMPARE(RegistryStore::valueNames(HKEY_CURRENT_USER, "Software\\A\\B"), QStringList{"w"});
+    ar.DeleteValue(HKEY_CURRENT_USER, "Software\\Nowhere", "v"); // nothing to do, nothing breaks
+
+    ar.DeleteKey(HKEY_CURRENT_USER, "Software\\A"); // has a subkey: stays
+    QVERIFY(RegistryStore::keyExists(HKEY_CURRENT_USER, "Software\\A\\B"));
+    ar.DeleteKey(HKEY_CURRENT_USER, "Software\\A\\B");
+    QVERIFY(!RegistryStore::keyExists(HKEY_CURRENT_USER, "Software\\A\\B"));
+    QVERIFY(RegistryStore::keyExists(HKEY_CURRENT_USER, "Software\\A"));
+    // Nothing went into the machine hive.
+    QVERIFY(!QFile::exists(hive()));
+}
+
+void TestRegistryWrappers::runValues()
+{
+    AddRemove ar;
+    ar.AddToRun("Other", "/usr/bin/other");
+    ar.AddToRun("Wendral", "/opt/old/wendral");
+    ar.AddToRun("Wendral", "/opt/new place/wendral"); // overwrites
+    QCOMPARE(runValue("Wendral"), QString("/opt/new place/wendral"));
+    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, AddRemove::runKey()), (QStringList{"Other", "Wendral"}));
+
+    ar.RemoveFromRun("Wendral");
+    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, AddRemove::runKey()), QStringList{"Other"});
+    // Removing what is not there changes nothing.
+    const QByteArray before = test::readFile(hive());
+    ar.RemoveFromRun("Wendral");
+    ar.RemoveFromRun("Never added");
+    QCOMPARE(test::readFile(hive()), before);
+    QCOMPARE(runValue("Other"), QString("/usr/bin/other"));
+}
+
+void TestRegistryWrappers::installedProgramsEntry()
+{
+    AddRemove ar;
+    ar.AddToList("Wendral", "/opt/wendral/uninstall --all");
+    const QString key = AddRemove::uninstallRoot() + "Wendral";
+    QCOMPARE(key, QString("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Wendral"));
+    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, key), (QStringList{"DisplayName", "UninstallString"}));
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, key, "DisplayName"), QString("Wendral"));
+    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, key, "UninstallString"), QString("/opt/wendral/uninstall --all"));
+    ar.RemoveFromList("Wendral");
+    QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, key));
+    QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
+}
+
+void TestRegistryWrappers::trimKeySlashes_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("trimmed");
+    QTest::newRow("both ends") << "\\Software\\X\\"
+                               << "Software\\X";
+    QTest::newRow("two leading") << "\\\\Software"
+                                 << "\\Software";
+    QTest::newRow("two trailing") << "Software\\\\"
+                                  << "Software\\";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("one slash") << "\\"
+                               << "";
+    QTest::newRow("two slashes") << "\\\\"
+                                 << "";
+    QTest::newRow("none") << "A\\B"
+                          << "A\\B";
+}
+
+void TestRegistryWrappers::trimKeySlashes()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, trimmed);
+    QCOMPARE(CRegister::TrimKeySlashes(path), trimmed);
+}
+
+void TestRegistryWrappers::readRegValue()
+{
+    writeHive("[HKEY_LOCAL_MACHINE\\Software\\K]\r\n@=\"the default\"\r\n\"v\"=\"named\"\r\n\"e\"=\"\"\r\n"
+              "[HKEY_LOCAL_MACHINE\\Software\\NoDefault]\r\n\"v\"=\"x\"\r\n");
+    using CRegister::ReadRegValue;
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "*", "dflt"), QString("the default"));
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "", "dflt"), QString("the default"));
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "\\Software\\K\\", "v", "dflt"), QString("named"));
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "e", "dflt"), QString(""));
+    // Missing key, value or default value: the caller's default, unchanged.
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\Missing", "v", "dflt"), QString("dflt"));
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "missing", "dflt"), QString("dflt"));
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\NoDefault", "*", "dflt"), QString("dflt"));
+    // Only one backslash is trimmed: a second one makes a path that is refused.
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "\\\\Software\\K", "v", "dflt"), QString("dflt"));
+    // "*" is only special as a whole name.
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "**", "dflt"), QString("dflt"));
+}
+
+void TestRegistryWrappers::readRegValueFallsBackToReadOnly()
+{
+    writeHive("[HKEY_LOCAL_MACHINE\\Software\\K]\r\n\"v\"=\"readable\"\r\n");
+    QVERIFY(QFile::setPermissions(hive(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", "dflt"), QString("readable"));
+    QVERIFY(!CRegister::WriteRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", "changed"));
+    QVERIFY(!CRegister::WriteRegValue(HKEY_LOCAL_MACHINE, "Software\\New", "v", "changed"));
+    QVERIFY(!CRegister::DeleteRegEntry(HKEY_LOCAL_MACHINE, "Software\\K", "v"));
+    QVERIFY(!CRegister::DeleteRegEntry(HKEY_LOCAL_MACHINE, "Software\\K", ""));
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", "dflt"), QString("readable"));
+    QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "Software\\New"));
+}
+
+void TestRegistryWrappers::writeRegValue()
+{
+    using CRegister::ReadRegValue;
+    using CRegister::WriteRegValue;
+    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "\\A\\B\\C\\D\\", "v", "deep"));
+    QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "A"));
+    QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "A\\B\\C\\D"));
+    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "A\\B", "*", "default of B"));
+    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "A\\B", "v", ""));
+    RegistryStore::unloadAll();
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "A\\B\\C\\D", "v", "x"), QString("deep"));
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "A\\B", "", "x"), QString("default of B"));
+    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "A\\B", "v", "x"), QString("")); // empty, not the default
+    QCOMPARE(RegistryStore::value(HKEY_LOCAL_MACHINE, "A\\B", "")->type, REG_SZ);
+    // A path the store refuses is reported, not written.
+    QVERIFY(!WriteRegValue(HKEY_LOCAL_MACHINE, "A\\\\B", "v", "x"));
+    QVERIFY(!WriteRegValue(HKEY_LOCAL_MACHINE, "A", "bad\nname", "x"));
+    QVERIFY(!WriteRegValue(0x12345678u, "A", "v", "x"));
+}
+
+void TestRegistryWrappers::deleteRegEntry()
+{
+    using CRegister::DeleteRegEntry;
+    using CRegister::WriteRegValue;
+    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "P\\Leaf", "*", "d"));
+    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "P\\Leaf", "keep", "k"));
+    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "P", "v", "1"));
+
+    // "*" deletes only the default value.
+    QVERIFY(DeleteRegEntry(HKEY_LOCAL_MACHINE, "\\P\\Leaf\\", "*"));
+    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, "P\\Leaf"), QStringList{"keep"});
+    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "P\\Leaf", "*")); // already gone
+    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "P\\Missing", "v"));
+
+    // An empty name deletes the key itself, but not one with subkeys.
+    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "P", ""));
+    QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "P\\Leaf"));
+    // The key path is taken as passed: with its slashes it names no key.
+    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "\\P\\Leaf\\", ""));
+    QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "P\\Leaf"));
+    QVERIFY(DeleteRegEntry(HKEY_LOCAL_MACHINE, "P\\Leaf", ""));
+    QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "P\\Leaf"));
+    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "P\\Leaf", ""));
+    QVERIFY(DeleteRegEntry(HKEY_LOCAL_MACHINE, "P", "")); // now without subkeys
+    RegistryStore::unloadAll();
+    QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "P"));
+}
+
+void TestRegistryWrappers::toolbarButton()
+{
+    const QString key = modIETools::buttonKey();
+    QCOMPARE(key,
+             QString("Software\\Microsoft\\Internet Explorer\\Extensions\\{ECC5777A-6E88-BFCE-13CE-81F134789E7B}"));
+    AddToolbarButton();
+    const QStringList order = {"ButtonText", "CLSID", "Default Visible", "Exec",
+                               "HotIcon",    "Icon",  "MenuStatusBar",   "MenuText"};
+    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, key), order);
+    for (const QString &name : order)
+        QCOMPARE(RegistryStore::value(HKEY_LOCAL_MACHINE, key, name)->type, REG_SZ);
+
+    auto read = [&key](const QString &name) { return CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, key, name, "?"); };
+    QCOMPARE(read("ButtonText"), QString("Wendral"));
+    QCOMPARE(read("CLSID"), QString("{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}"));
+    QCOMPARE(read("Default Visible"), QString("Yes"));
+    QCOMPARE(read("MenuStatusBar"), QString("Wendral"));
+    QCOMPARE(read("MenuText"), QString("&Wendral"));
+    // Exec names the program's real, runnable executable (here: this test).
+    const QString exec = read("Exec");
+    QCOMPARE(exec, App::exeFullPath());
+    QCOMPARE(exec, modIETools::buttonExecPath);
+    QVERIFY(QFileInfo(exec).isAbsolute());
+    QVERIFY(QFileInfo(exec).isExecutable());
+    // The icons are real pictures in the program folder.
+    QCOMPARE(read("Icon"), Paths::programDir() + "/icon.ico");
+    QCOMPARE(read("HotIcon"), Paths::programDir() + "/hoticon.ico");
+    for (const QString &icon : {read("Icon"), read("HotIcon")}) {
+        QImageReader reader(icon);
+        QCOMPARE(reader.format(), QByteArray("ico"));
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(icon + ": " + reader.errorString()));
+        QVERIFY(image.width() >= 16);
+    }
+
+    // Adding again keeps the eight values and follows a moved program folder.
+    Paths::setProgramDir(m_env->home() + "/moved");
+    AddToolbarButton();
+    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, key), order);
+    QCOMPARE(read("Icon"), m_env->home() + "/moved/icon.ico");
+    QCOMPARE(modIETools::buttonHotIconPath, m_env->home() + "/moved/hoticon.ico");
+
+    RemoveToolbarButton();
+    QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, key));
+    QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer\\Extensions"));
+    // Removing a button that is not there changes nothing.
+    const QByteArray before = test::readFile(hive());
+    RemoveToolbarButton();
+    QCOMPARE(test::readFile(hive()), before);
+}
+
+void TestRegistryWrappers::toolbarButtonWithoutRights()
+{
+    writeHive("[HKEY_LOCAL_MACHINE\\Software]\r\n");
+    QVERIFY(QFile::setPermissions(hive(), QFile::ReadOwner));
+    const QByteArray before = test::readFile(hive());
+    AddToolbarButton(); // fails quietly
+    QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, modIETools::buttonKey()));
+    QCOMPARE(modIETools::buttonExecPath, App::exeFullPath()); // computed all the same
+    RemoveToolbarButton();
+    QCOMPARE(test::readFile(hive()), before);
+}
+
+void TestRegistryWrappers::probe()
+{
+    modIETools::ieExePath = "stale";
+    ProbeToolbarButton();
+    QCOMPARE(modIETools::ieExePath, QString());
+
+    writeHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE]\r\n"
+              "@=\"/usr/bin/chromium\"\r\n\"Path\"=\"/usr/bin\"\r\n");
+    ProbeToolbarButton();
+    QCOMPARE(modIETools::ieExePath, QString("/usr/bin/chromium"));
+
+    // A damaged hive does not stop the start-up.
+    QVERIFY(test::writeFile(hive(), QByteArray(1000, '\0') + "[\r\n\"@\"=hex(zz):\r\n"));
+    ProbeToolbarButton();
+    QCOMPARE(modIETools::ieExePath, QString());
+}
+
+QTEST_GUILESS_MAIN(TestRegistryWrappers)
+#include "tst_registrywrappers.moc"
