@@ -75,6 +75,9 @@ void AlsaSoundPlayer::play(const QString &path)
 
     Pcm out;
     snd_lib_error_set_handler(&silentAlsaError);
+    // ALSA keeps the configuration it read first; reading it afresh lets a
+    // sound server that started (or restarted) after the program be used.
+    snd_config_update_free_global();
     if (snd_pcm_open(&out.pcm, m_device.toLocal8Bit().constData(), SND_PCM_STREAM_PLAYBACK, 0) < 0) {
         out.pcm = nullptr;
         return;
