@@ -8,6 +8,8 @@
 // writes a freedesktop autostart entry for the same name and RemoveFromRun
 // removes it.
 
+#include "system/registry.h" // root keys and value types
+
 #include <QString>
 #include <QtGlobal>
 

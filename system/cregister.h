@@ -4,6 +4,8 @@
 // may carry one backslash at either end; the value name "*" stands for the
 // key's default (unnamed) value.
 
+#include "system/registry.h" // root keys and value types
+
 #include <QString>
 #include <QtGlobal>
 

@@ -96,6 +96,7 @@ private slots:
     void fileIsReadableRegeditText();
     void readsRegeditUtf16Export();
     void readsOlderAnsiFormat();
+    void removalLines();
     void rereadsWhenTheFileChanges();
     void duplicates();
     void damagedFileIsReadAsFarAsSound_data();
@@ -372,6 +373,20 @@ void TestRegistry::readsOlderAnsiFormat()
     QVERIFY(RegistryStore::lastReport(HKEY_LOCAL_MACHINE).clean);
 }
 
+void TestRegistry::removalLines()
+{
+    // A file meant for importing may remove keys and values it set earlier.
+    QVERIFY(test::writeFile(hive(), "Windows Registry Editor Version 5.00\r\n\r\n"
+                                    "[HKEY_LOCAL_MACHINE\\A\\Gone]\r\n\"v\"=\"1\"\r\n"
+                                    "[HKEY_LOCAL_MACHINE\\A]\r\n\"keep\"=\"1\"\r\n\"drop\"=\"2\"\r\n"
+                                    "\"drop\"=-\r\n"
+                                    "[-HKEY_LOCAL_MACHINE\\a\\gone]\r\n"
+                                    "\"orphan\"=\"after a removal\"\r\n"));
+    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, "A"), QStringList{"keep"});
+    QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "A\\Gone"));
+    QVERIFY(!RegistryStore::lastReport(HKEY_LOCAL_MACHINE).clean); // the orphan value
+}
+
 void TestRegistry::rereadsWhenTheFileChanges()
 {
     QCOMPARE(setText("K", "v", "mine"), ERROR_SUCCESS);
@@ -442,6 +457,14 @@ void TestRegistry::damagedFileIsReadAsFarAsSound_data()
     QTest::newRow("unknown root") << kSoundStart + "[HKEY_NOWHERE\\X]\r\n\"x\"=\"y\"" + kSoundEnd << true;
     QTest::newRow("other root") << kSoundStart + "[HKEY_CURRENT_USER\\X]\r\n\"x\"=\"y\"" + kSoundEnd << true;
     QTest::newRow("empty path part") << kSoundStart + "[HKEY_LOCAL_MACHINE\\a\\\\b]\r\n\"x\"=\"y\"" + kSoundEnd << true;
+    QTest::newRow("key name too long") << kSoundStart + "[HKEY_LOCAL_MACHINE\\" + QByteArray(300, 'k') +
+                                              "]\r\n\"x\"=\"y\"" + kSoundEnd
+                                       << true;
+    QByteArray deep = "[HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < 100000; ++i)
+        deep += "\\d";
+    QTest::newRow("key too deep") << kSoundStart + deep + "]\r\n\"x\"=\"y\"" + kSoundEnd << true;
+    QTest::newRow("root removal") << kSoundStart + "[-HKEY_LOCAL_MACHINE]" + kSoundEnd << true;
     QTest::newRow("missing header") << kSoundStart.mid(kSoundStart.indexOf('[')) + kSoundEnd << true;
     QTest::newRow("latin-1 line") << kSoundStart + "\"L\"=\"caf\xE9\"" + kSoundEnd << true;
     QTest::newRow("truncated in a string") << kSoundStart + "[HKEY_LOCAL_MACHINE\\Software\\After]\r\n\"Sou" << false;
