@@ -1,5 +1,10 @@
 #include "system/ontop.h"
 
+#include "system/ontop_x11.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
 namespace wendral {
 namespace {
 
@@ -13,10 +18,7 @@ public:
         if (window)
             window->setProperty("wendralAbove", above);
     }
-    bool isAbove(const QWidget *window) const override
-    {
-        return window && window->property("wendralAbove").toBool();
-    }
+    bool isAbove(const QWidget *window) const override { return window && window->property("wendralAbove").toBool(); }
 };
 
 WindowStacker *g_stacker = nullptr;
@@ -30,7 +32,10 @@ WindowStacker &windowStacker()
     return g_stacker ? *g_stacker : defaultStacker();
 }
 
-void setWindowStacker(WindowStacker *stacker) { g_stacker = stacker; }
+void setWindowStacker(WindowStacker *stacker)
+{
+    g_stacker = stacker;
+}
 
 void clsOnTop::MakeNormal(QWidget *window)
 {
@@ -51,9 +56,17 @@ void SetFormOnTop(QWidget *form, bool onTop)
 }
 
 namespace {
+// The X11 window manager's "above" state where the application runs on X11;
+// the memory stand-in elsewhere. The X11 one lives with the application, since
+// it uses the application's connection.
 WindowStacker &defaultStacker()
 {
     static MemoryStacker memory;
+    static QPointer<X11WindowStacker> x11;
+    if (!x11 && qApp)
+        x11 = X11WindowStacker::forApplication(qApp);
+    if (x11)
+        return *x11;
     return memory;
 }
 } // namespace
