@@ -1082,9 +1082,17 @@ private:
         f.setTopMargin(p.before / 15.0);
         f.setBottomMargin(p.after / 15.0);
         if (p.tabCount > 0) {
+            // RTF measures tab stops from the page margin; Qt from where the
+            // line starts. Measured from the first line's start, a hanging
+            // indent with a tab stop at the indent ("\fi-240\li480\tx480
+            // \bullet\tab text") lines the text up with the lines below.
+            const int lineStart = p.left + p.first;
             QList<QTextOption::Tab> tabs;
-            for (int i = 0; i < p.tabCount; ++i)
-                tabs.append(QTextOption::Tab(p.tabs[size_t(i)] / 15.0, QTextOption::LeftTab));
+            for (int i = 0; i < p.tabCount; ++i) {
+                const int at = p.tabs[size_t(i)] - lineStart;
+                if (at > 0)
+                    tabs.append(QTextOption::Tab(at / 15.0, QTextOption::LeftTab));
+            }
             f.setTabPositions(tabs);
         }
         return f;

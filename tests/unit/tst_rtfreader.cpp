@@ -365,8 +365,11 @@ void TestRtfReader::paragraphFormatting()
     QCOMPARE(f.textIndent(), -24.0);
     QCOMPARE(f.topMargin(), 8.0);
     QCOMPARE(f.bottomMargin(), 16.0);
+    // Tab stops count from the page margin in RTF and from the first line's
+    // start (720 - 360 twips here) in Qt.
     QCOMPARE(f.tabPositions().size(), 2);
-    QCOMPARE(f.tabPositions().at(1).position, 96.0);
+    QCOMPARE(f.tabPositions().at(0).position, 24.0);
+    QCOMPARE(f.tabPositions().at(1).position, 72.0);
     const QTextBlockFormat r = blockWith(d.doc, "reset").blockFormat();
     QCOMPARE(r.leftMargin(), 0.0);
     QVERIFY(r.tabPositions().isEmpty());
