@@ -1,0 +1,275 @@
+// The About window: what it shows after loading, its tab order, and the web
+// address opening the website window.
+
+#include "app/runtime.h"
+#include "branding/about.h"
+#include "branding/profile.h"
+#include "support/testenv.h"
+#include "windows/webengine.h"
+#include "windows/website.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+#include <QtTest>
+
+#include <atomic>
+
+using namespace wendral;
+
+namespace {
+
+// Answers every request for the maker's site with a refusal at once, so the
+// website window's first load ends quickly without any network.
+class BlockMaker : public QWebEngineUrlRequestInterceptor
+{
+public:
+    std::atomic<int> makerRequests{0};
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        if (info.requestUrl().host() == App::comments()) {
+            ++makerRequests;
+            info.block(true);
+        }
+    }
+};
+
+// Records the texts of the About window's labels when it is first shown.
+class ShowWatcher : public QObject
+{
+public:
+    QHash<QString, QString> shownTexts;
+    QString shownCaption;
+    bool sawShow = false;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched->objectName() == QLatin1String("frmAbout") && !sawShow) {
+            auto *w = static_cast<QWidget *>(watched);
+            sawShow = true;
+            shownCaption = w->windowTitle();
+            for (QLabel *l : w->findChildren<QLabel *>()) {
+                if (l->isVisibleTo(w))
+                    shownTexts.insert(l->objectName(), l->text());
+            }
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+class TestAbout : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void showsProductVersionOwnerAndWebsite();
+    void captionComesFromTheProfile();
+    void designTextsNeverShown();
+    void tabOrderAsDesigned();
+    void oneInstanceUntilClosed();
+    void websiteRowOpensOrRaisesWebsiteWindow();
+
+private:
+    test::TestEnvironment m_env;
+    BlockMaker m_block;
+};
+
+void TestAbout::initTestCase()
+{
+    QVERIFY(m_env.isValid());
+    QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(&m_block);
+}
+
+void TestAbout::init()
+{
+    resetProfile();
+    InitProfile();
+}
+
+void TestAbout::cleanup()
+{
+    delete frmAbout::instance();
+    QVERIFY(!frmAbout::instance());
+}
+
+void TestAbout::cleanupTestCase()
+{
+    delete frmWebsite::instance();
+    QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
+}
+
+void TestAbout::showsProductVersionOwnerAndWebsite()
+{
+    frmAbout *about = frmAbout::open();
+    QVERIFY(about && about->isVisible());
+    QCOMPARE(about->windowTitle(), QStringLiteral("About Wendral"));
+    QCOMPARE(about->label(QStringLiteral("Label1"))->text(), QStringLiteral("Wendral"));
+    QCOMPARE(about->label(QStringLiteral("lblVersion"))->text(), QStringLiteral("1.0"));
+    QCOMPARE(about->label(QStringLiteral("lblCompany"))->text(), QStringLiteral("Brindlemark"));
+    QCOMPARE(about->label(QStringLiteral("lblWebsite"))->text(), App::comments());
+    QCOMPARE(about->label(QStringLiteral("Label2"))->text(), QStringLiteral("Version:"));
+    QCOMPARE(about->label(QStringLiteral("Label3"))->text(), QStringLiteral("Owned By:"));
+    QCOMPARE(about->label(QStringLiteral("Label4"))->text(), QStringLiteral("Website:"));
+
+    // The product name sits over the header picture, the web address is blue.
+    QLabel *title = about->label(QStringLiteral("Label1"));
+    QLabel *picture = about->label(QStringLiteral("Picture1"));
+    QCOMPARE(title->parentWidget(), picture);
+    QCOMPARE(picture->pixmap().size(), QSize(497, 68));
+    QVERIFY(title->font().bold());
+    QCOMPARE(title->font().pointSizeF(), 14.25);
+    QCOMPARE(about->label(QStringLiteral("lblWebsite"))->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    // A fixed window of the designed client size.
+    QCOMPARE(about->size(), QSize(twipsToPixels(7455), twipsToPixels(2535)));
+    QCOMPARE(about->minimumSize(), about->maximumSize());
+    QVERIFY(!(about->windowFlags() & Qt::WindowMaximizeButtonHint));
+}
+
+void TestAbout::captionComesFromTheProfile()
+{
+    // The caption reads the profile while the rows read the metadata.
+    profile().productName = QStringLiteral("Other Name");
+    frmAbout *about = frmAbout::open();
+    QCOMPARE(about->windowTitle(), QStringLiteral("About Other Name"));
+    QCOMPARE(about->label(QStringLiteral("Label1"))->text(), App::productName());
+}
+
+void TestAbout::designTextsNeverShown()
+{
+    ShowWatcher watcher;
+    qApp->installEventFilter(&watcher);
+    frmAbout *about = frmAbout::open();
+    qApp->removeEventFilter(&watcher);
+    QVERIFY(about);
+    QVERIFY(watcher.sawShow);
+    QCOMPARE(watcher.shownCaption, QStringLiteral("About Wendral"));
+    const QHash<QString, QString> fixed{{QStringLiteral("Label2"), QStringLiteral("Version:")},
+                                        {QStringLiteral("Label3"), QStringLiteral("Owned By:")},
+                                        {QStringLiteral("Label4"), QStringLiteral("Website:")}};
+    const QStringList design{QStringLiteral("Your Program Name"), QStringLiteral("Version:"),
+                             QStringLiteral("Owned By:"), QStringLiteral("Website:")};
+    QVERIFY(watcher.shownTexts.size() >= 8);
+    for (auto it = watcher.shownTexts.cbegin(); it != watcher.shownTexts.cend(); ++it) {
+        if (fixed.contains(it.key())) {
+            QCOMPARE(it.value(), fixed.value(it.key()));
+            continue;
+        }
+        QVERIFY2(!design.contains(it.value()), qPrintable(it.key() + QStringLiteral(": ") + it.value()));
+    }
+}
+
+void TestAbout::tabOrderAsDesigned()
+{
+    frmAbout *about = frmAbout::open();
+    const QStringList designed{
+        QStringLiteral("Label2"),     QStringLiteral("Label3"),     QStringLiteral("Label4"),
+        QStringLiteral("lblWebsite"), QStringLiteral("lblCompany"), QStringLiteral("lblVersion"),
+        QStringLiteral("Picture1"),   QStringLiteral("Label1"),     QStringLiteral("SkinLabel1_0")};
+    QStringList chain;
+    QWidget *start = about->label(QStringLiteral("Label2"));
+    QWidget *w = start;
+    do {
+        if (designed.contains(w->objectName()))
+            chain << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w && w != start && chain.size() < 50);
+    QCOMPARE(chain, designed);
+}
+
+void TestAbout::oneInstanceUntilClosed()
+{
+    frmAbout *first = frmAbout::open();
+    QCOMPARE(frmAbout::open(), first);
+    QCOMPARE(frmAbout::instance(), first);
+    QPointer<frmAbout> gone = first;
+    QVERIFY(first->close());
+    QTRY_VERIFY(gone.isNull());
+    QVERIFY(!frmAbout::instance());
+    frmAbout *second = frmAbout::open();
+    QVERIFY(second);
+    QCOMPARE(second->label(QStringLiteral("lblVersion"))->text(), QStringLiteral("1.0"));
+}
+
+void TestAbout::websiteRowOpensOrRaisesWebsiteWindow()
+{
+    QVERIFY(!frmWebsite::instance());
+    frmAbout *about = frmAbout::open();
+    QLabel *row = about->label(QStringLiteral("lblWebsite"));
+    QVERIFY(QTest::qWaitForWindowExposed(about));
+
+    // Only a left click opens it.
+    QTest::mouseClick(row, Qt::RightButton, {}, row->rect().center());
+    QVERIFY(!frmWebsite::instance());
+
+    QTest::mouseClick(row, Qt::LeftButton, {}, row->rect().center());
+    frmWebsite *site = frmWebsite::instance();
+    QVERIFY(site);
+    QVERIFY(site->isVisible());
+    QVERIFY(about->isVisible()); // the About window stays open
+    QCOMPARE(site->windowTitle(), App::comments());
+    QSignalSpy finished(site->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
+    QVERIFY(finished.wait(15000));
+    QVERIFY(m_block.makerRequests.load() >= 1);
+
+    // A second click brings the same window forward without loading anything.
+    site->showMinimized();
+    const int requests = m_block.makerRequests.load();
+    QSignalSpy started(site->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
+    QTest::mouseClick(row, Qt::LeftButton, {}, row->rect().center());
+    QCOMPARE(frmWebsite::instance(), site);
+    QVERIFY(!(site->windowState() & Qt::WindowMinimized));
+    QTest::qWait(400);
+    QCOMPARE(started.count(), 0);
+    QCOMPARE(m_block.makerRequests.load(), requests);
+
+    // From the keyboard: the address takes focus and Enter opens the window
+    // again after it was closed.
+    QPointer<frmWebsite> closed = site;
+    QVERIFY(site->close());
+    QTRY_VERIFY(closed.isNull());
+    QCOMPARE(row->focusPolicy(), Qt::StrongFocus);
+    QTest::keyClick(row, Qt::Key_Return);
+    QVERIFY(frmWebsite::instance());
+    QVERIFY(frmWebsite::instance()->isVisible());
+}
+
+// Not a test: shows the About window and saves a picture of it with its
+// frame (scripts/screenshot-windows.sh runs it under Xvfb with a window manager).
+static int screenshot(const QString &path)
+{
+    int argc = 1;
+    char name[] = "tst_about";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    test::TestEnvironment env;
+    InitProfile();
+    frmAbout *about = frmAbout::open();
+    if (!QTest::qWaitForWindowExposed(about))
+        return 3;
+    QTest::qWait(1000);
+    const QRect frame = about->frameGeometry().adjusted(-8, -8, 8, 8);
+    const bool saved = about->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(path);
+    delete about;
+    return saved ? 0 : 4;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "--screenshot") == 0)
+        return screenshot(QString::fromLocal8Bit(argv[2]));
+    prepareWebEngineEnvironment();
+    QApplication app(argc, argv);
+    TestAbout t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_about.moc"

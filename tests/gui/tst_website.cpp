@@ -1,0 +1,647 @@
+// The website window against a local HTTP server. The maker's address is
+// redirected to that server, so the window's own start page loads too.
+
+#include "app/runtime.h"
+#include "app/sharedstate.h"
+#include "branding/profile.h"
+#include "branding/skin.h"
+#include "support/testenv.h"
+#include "system/ontop.h"
+#include "windows/webengine.h"
+#include "windows/website.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+#include <QtTest>
+
+#include <atomic>
+#include <cstdio>
+
+using namespace wendral;
+
+namespace {
+
+// A small HTTP/1.0 server: each path has a page with a title; "/slow" never
+// answers. Every request path is logged.
+class PageServer : public QObject
+{
+public:
+    bool start()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *s = m_server.nextPendingConnection())
+                connect(s, &QTcpSocket::readyRead, this, [this, s] { onData(s); });
+        });
+        return m_server.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    QString url(const QString &path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path); }
+    int hits(const QString &path) const { return static_cast<int>(m_log.count(path)); }
+
+private:
+    void onData(QTcpSocket *s)
+    {
+        QByteArray &buf = m_pending[s];
+        buf += s->readAll();
+        if (!buf.contains("\r\n\r\n"))
+            return;
+        const QList<QByteArray> first = buf.left(buf.indexOf("\r\n")).split(' ');
+        m_pending.remove(s);
+        const QString path = first.size() >= 2 ? QString::fromLatin1(first.at(1)) : QString();
+        m_log.append(path);
+        if (path == QLatin1String("/slow"))
+            return; // keeps the browser waiting
+        QByteArray body;
+        if (path == QLatin1String("/"))
+            body = page("Wendral test home", "<h1>A local test page</h1><p>Served by the test on 127.0.0.1.</p>"
+                                             "<a id='link' href='/a' style='font-size:40px'>to page A</a>");
+        else if (path == QLatin1String("/a"))
+            body = page("Page A", "<a href='/b'>to page B</a>");
+        else if (path == QLatin1String("/b"))
+            body = page("Page B", "<a href='/c'>to page C</a>");
+        else if (path == QLatin1String("/c"))
+            body = page("Page C", "last");
+        else if (path == QLatin1String("/late"))
+            body = page("Early", "<script>setTimeout(function(){document.title='Late title';}, 400);</script>");
+        else if (path != QLatin1String("/favicon.ico"))
+            body = page("Other", "other");
+        QByteArray head = body.isEmpty() ? "HTTP/1.0 404 Not Found\r\n" : "HTTP/1.0 200 OK\r\n";
+        head += "Content-Type: text/html; charset=utf-8\r\nConnection: close\r\nContent-Length: " +
+                QByteArray::number(body.size()) + "\r\n\r\n";
+        s->write(head + body);
+        s->disconnectFromHost();
+        connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+    }
+    static QByteArray page(const char *title, const char *body)
+    {
+        return QByteArray("<!doctype html><html><head><title>") + title + "</title></head><body>" + body +
+               "</body></html>";
+    }
+
+    QTcpServer m_server;
+    QHash<QTcpSocket *, QByteArray> m_pending;
+    QStringList m_log;
+};
+
+// Sends requests for the maker's site to the local server.
+class RedirectMaker : public QWebEngineUrlRequestInterceptor
+{
+public:
+    std::atomic<int> port{0};
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        QUrl url = info.requestUrl();
+        if (url.host() != App::comments() || port.load() == 0)
+            return;
+        url.setScheme(QStringLiteral("http"));
+        url.setHost(QStringLiteral("127.0.0.1"));
+        url.setPort(port.load());
+        info.redirect(url);
+    }
+};
+
+class RecordingStacker : public WindowStacker
+{
+public:
+    QList<bool> calls;
+    void setAbove(QWidget *, bool above) override { calls.append(above); }
+    bool isAbove(const QWidget *) const override { return !calls.isEmpty() && calls.last(); }
+};
+
+} // namespace
+
+class TestWebsite : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void addressText_data();
+    void addressText();
+    void arrangement_data();
+    void arrangement();
+
+    void loadStepsInOrder();
+    void enterInAddressBoxNavigates();
+    void goButtonAndBlankAddress();
+    void backAndForward();
+    void reloadAndStop();
+    void hoveredLinkInStatusPanel();
+    void captionFollowsLateTitle();
+    void secondOpenKeepsPage();
+    void arrangesLiveWindowEvenWhenTiny();
+    void labelsDoubleOnlyInsideTheFrame();
+    void closeUnloadsAndReopenStartsOver();
+    void closeEndsProgramOnlyWhenFlagged_data();
+    void closeEndsProgramOnlyWhenFlagged();
+
+private:
+    frmWebsite *window();
+    bool loadAndWait(const std::function<void()> &action, int timeoutMs = 15000);
+
+    test::TestEnvironment m_env;
+    PageServer m_server;
+    RedirectMaker m_redirect;
+    RecordingStacker m_stacker;
+};
+
+void TestWebsite::initTestCase()
+{
+    QVERIFY(m_env.isValid());
+    QVERIFY(m_server.start());
+    m_redirect.port = m_server.port();
+    QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(&m_redirect);
+    setWindowStacker(&m_stacker);
+}
+
+void TestWebsite::cleanupTestCase()
+{
+    delete frmWebsite::instance();
+    setWindowStacker(nullptr);
+    QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
+}
+
+frmWebsite *TestWebsite::window()
+{
+    frmWebsite *w = frmWebsite::instance();
+    if (!w) {
+        w = frmWebsite::open();
+        loadAndWait([] {});
+    }
+    return w;
+}
+
+// Runs the action and waits for the next load of the window's page to finish.
+bool TestWebsite::loadAndWait(const std::function<void()> &action, int timeoutMs)
+{
+    frmWebsite *w = frmWebsite::instance();
+    if (!w)
+        return false;
+    QSignalSpy finished(w->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
+    action();
+    return finished.count() > 0 || finished.wait(timeoutMs);
+}
+
+void TestWebsite::addressText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("bare domain") << "brindlemark.example"
+                                 << "http://brindlemark.example";
+    QTest::newRow("spaces around") << "  example.org/x  "
+                                   << "http://example.org/x";
+    QTest::newRow("host and port") << "127.0.0.1:8080/b"
+                                   << "http://127.0.0.1:8080/b";
+    QTest::newRow("scheme kept") << "https://example.org/p?q=1"
+                                 << "https://example.org/p?q=1";
+    QTest::newRow("about page") << "about:blank"
+                                << "about:blank";
+    QTest::newRow("blank") << "   "
+                           << "";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestWebsite::addressText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, url);
+    const QUrl result = websiteAddress(text);
+    QCOMPARE(result.isValid(), !url.isEmpty());
+    if (!url.isEmpty())
+        QCOMPARE(result.toString(), url);
+}
+
+void TestWebsite::arrangement_data()
+{
+    // window width, height, status bar height -> frame w, h, Text1 w, Command3 left, browser w, h.
+    // Text1 left 540, Command3 width 795, browser at (120, 1140), as designed.
+    QTest::addColumn<int>("ww");
+    QTest::addColumn<int>("wh");
+    QTest::addColumn<int>("sh");
+    QTest::addColumn<QList<int>>("expected");
+    // Outer size of the design window with a 4 px border and a 24 px title.
+    QTest::newRow("design") << 10665 << 9060 << 315 << QList<int>{10365, 8745, 8730, 9370, 10145, 6490};
+    // Frame 10365 wide: Text1 = 10365 - 540 - 300 - 795; Command3 = 8730 + 540 + 100;
+    // browser = 10365 - 120 - 100 by 8745 - 1140 - 800 - 315.
+    QTest::newRow("tiny") << 150 << 150 << 315 << QList<int>{150, 165, 1485, 2125, 70, 2090};
+    // Frame |150-300| = 150 wide, |150-315| = 165 high; Text1 |150-1635|; browser |150-220| by |165-2255|.
+    QTest::newRow("zero") << 0 << 0 << 315 << QList<int>{300, 315, 1335, 1975, 80, 1940};
+    QTest::newRow("exactly the margins") << 300 << 315 << 315 << QList<int>{0, 0, 1635, 2275, 220, 2255};
+}
+
+void TestWebsite::arrangement()
+{
+    QFETCH(int, ww);
+    QFETCH(int, wh);
+    QFETCH(int, sh);
+    QFETCH(QList<int>, expected);
+    WebsiteMetrics m;
+    m.windowWidth = ww;
+    m.windowHeight = wh;
+    m.statusBarHeight = sh;
+    m.text1Left = 540;
+    m.command3Width = 795;
+    m.browserLeft = 120;
+    m.browserTop = 1140;
+    const WebsiteArrangement a = arrangeWebsiteControls(m);
+    QCOMPARE(a.panel1Width, ww / 2);
+    QCOMPARE(a.panel2Width, ww / 2);
+    const QList<int> got{a.frameWidth, a.frameHeight, a.text1Width, a.command3Left, a.browserWidth, a.browserHeight};
+    QCOMPARE(got, expected);
+}
+
+void TestWebsite::loadStepsInOrder()
+{
+    QVERIFY(!frmWebsite::instance());
+    resetProfile();
+    m_stacker.calls.clear();
+    const int homeHits = m_server.hits(QStringLiteral("/"));
+
+    frmWebsite *w = frmWebsite::open();
+    QVERIFY(w);
+    QCOMPARE(frmWebsite::instance(), w);
+    // The load filled the profile again and captioned the window with the site.
+    QCOMPARE(profile().website, App::comments());
+    QCOMPARE(w->windowTitle(), App::comments());
+    QCOMPARE(w->panelCount(), 2);
+    QCOMPARE(m_stacker.calls, (QList<bool>{true, false}));
+    QVERIFY(w->windowState() & Qt::WindowMaximized);
+    QVERIFY(w->isVisible());
+
+    QStringList atStart;
+    auto c = connect(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted, w,
+                     [&atStart, w] { atStart << w->panelText(2); });
+    const bool loaded = loadAndWait([] {});
+    disconnect(c);
+    QVERIFY(loaded);
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Wendral test home"));
+    QCOMPARE(m_server.hits(QStringLiteral("/")), homeHits + 1);
+    const QString here = w->WebBrowser1()->url().toString();
+    QCOMPARE(here, m_server.url(QStringLiteral("/")));
+    QCOMPARE(w->panelText(2), QStringLiteral("Completed ") + here);
+    QCOMPARE(w->Text1()->text(), here);
+    // Load starts arrive through the event loop, after open() returned.
+    QVERIFY(!atStart.isEmpty());
+    for (const QString &text : atStart)
+        QVERIFY2(text.startsWith(QLatin1String("Opening ")), qPrintable(text));
+}
+
+void TestWebsite::enterInAddressBoxNavigates()
+{
+    frmWebsite *w = window();
+    QStringList atStart;
+    auto c = connect(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted, w,
+                     [&atStart, w] { atStart << w->panelText(2); });
+    w->Text1()->clear();
+    QVERIFY(loadAndWait([&] {
+        QTest::keyClicks(w->Text1(), m_server.url(QStringLiteral("/a")));
+        QTest::keyClick(w->Text1(), Qt::Key_Return);
+    }));
+    disconnect(c);
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page A"));
+    QCOMPARE(atStart.size(), 1);
+    QVERIFY2(atStart.first().startsWith(QLatin1String("Opening ")), qPrintable(atStart.first()));
+    QCOMPARE(w->panelText(2), QStringLiteral("Completed ") + m_server.url(QStringLiteral("/a")));
+    QCOMPARE(w->Text1()->text(), m_server.url(QStringLiteral("/a")));
+
+    // The keypad's Enter does the same, and an address without a scheme is
+    // taken as an http address.
+    w->Text1()->setText(QStringLiteral("127.0.0.1:%1/b").arg(m_server.port()));
+    QVERIFY(loadAndWait([&] { QTest::keyClick(w->Text1(), Qt::Key_Enter, Qt::KeypadModifier); }));
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page B"));
+    QCOMPARE(w->Text1()->text(), m_server.url(QStringLiteral("/b")));
+
+    // Other keys are the text box's own.
+    w->Text1()->clear();
+    QTest::keyClicks(w->Text1(), QStringLiteral("xyz"));
+    QCOMPARE(w->Text1()->text(), QStringLiteral("xyz"));
+}
+
+void TestWebsite::goButtonAndBlankAddress()
+{
+    frmWebsite *w = window();
+    auto *go = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command3")));
+    QVERIFY(go);
+    QCOMPARE(go->toolTip(), QStringLiteral("browse the entered url"));
+    w->Text1()->setText(m_server.url(QStringLiteral("/c")));
+    QVERIFY(loadAndWait([&] { QTest::mouseClick(go, Qt::LeftButton); }));
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page C"));
+
+    // A blank address goes nowhere.
+    QSignalSpy started(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
+    w->Text1()->setText(QStringLiteral("   "));
+    QTest::keyClick(w->Text1(), Qt::Key_Return);
+    QTest::mouseClick(go, Qt::LeftButton);
+    QTest::qWait(300);
+    QCOMPARE(started.count(), 0);
+    QCOMPARE(w->WebBrowser1()->url().toString(), m_server.url(QStringLiteral("/c")));
+}
+
+void TestWebsite::backAndForward()
+{
+    frmWebsite *w = window();
+    auto *back = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command4")));
+    auto *forward = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command5")));
+    QVERIFY(back && forward);
+    QCOMPARE(back->toolTip(), QStringLiteral("back"));
+    QCOMPARE(forward->toolTip(), QStringLiteral("forward"));
+
+    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/a"))); }));
+    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/b"))); }));
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page B"));
+
+    QVERIFY(loadAndWait([&] { QTest::mouseClick(back, Qt::LeftButton); }));
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page A"));
+    QCOMPARE(w->Text1()->text(), m_server.url(QStringLiteral("/a")));
+    QCOMPARE(w->panelText(2), QStringLiteral("Completed ") + m_server.url(QStringLiteral("/a")));
+
+    QVERIFY(loadAndWait([&] { QTest::mouseClick(forward, Qt::LeftButton); }));
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page B"));
+    QCOMPARE(w->Text1()->text(), m_server.url(QStringLiteral("/b")));
+
+    // Forward at the end of the history does nothing and complains about nothing.
+    QSignalSpy started(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
+    QTest::mouseClick(forward, Qt::LeftButton);
+    QTest::qWait(300);
+    QCOMPARE(started.count(), 0);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Page B"));
+}
+
+void TestWebsite::reloadAndStop()
+{
+    frmWebsite *w = window();
+    auto *reload = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command7_1")));
+    auto *stop = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command6")));
+    QVERIFY(reload && stop);
+    QCOMPARE(reload->toolTip(), QStringLiteral("refresh"));
+    QCOMPARE(stop->toolTip(), QStringLiteral("stop"));
+
+    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/c"))); }));
+    const int before = m_server.hits(QStringLiteral("/c"));
+    QVERIFY(loadAndWait([&] { QTest::mouseClick(reload, Qt::LeftButton); }));
+    QTRY_COMPARE(m_server.hits(QStringLiteral("/c")), before + 1);
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page C"));
+
+    // A page that never answers: Stop ends the load, which completes.
+    QSignalSpy started(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
+    QSignalSpy finished(w->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
+    w->Navigate(m_server.url(QStringLiteral("/slow")));
+    QVERIFY(started.count() > 0 || started.wait(10000));
+    QTRY_VERIFY(m_server.hits(QStringLiteral("/slow")) > 0);
+    QTest::qWait(200);
+    QCOMPARE(finished.count(), 0);
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QVERIFY(finished.count() > 0 || finished.wait(5000));
+    QVERIFY(w->panelText(2).startsWith(QLatin1String("Completed ")));
+
+    // Reload and Stop with nothing to do are harmless.
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/a"))); }));
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page A"));
+}
+
+void TestWebsite::hoveredLinkInStatusPanel()
+{
+    frmWebsite *w = window();
+    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/"))); }));
+    QWebEngineView *view = w->WebBrowser1();
+    // The link is large and at the top left of the page.
+    QVariant rect;
+    bool done = false;
+    view->page()->runJavaScript(
+        QStringLiteral("(function(){var r=document.getElementById('link')"
+                       ".getBoundingClientRect();return [r.left+r.width/2, r.top+r.height/2];})()"),
+        [&](const QVariant &v) {
+            rect = v;
+            done = true;
+        });
+    QTRY_VERIFY(done);
+    const QVariantList xy = rect.toList();
+    QCOMPARE(xy.size(), 2);
+    const QPoint inLink(qRound(xy.at(0).toDouble()), qRound(xy.at(1).toDouble()));
+    QWidget *target = view->focusProxy() ? view->focusProxy() : view;
+    QSignalSpy hovered(view->page(), &QWebEnginePage::linkHovered);
+    QTest::mouseMove(target, inLink + QPoint(1, 0));
+    QTest::mouseMove(target, inLink);
+    QTRY_COMPARE(w->panelText(1), m_server.url(QStringLiteral("/a")));
+    QTest::mouseMove(target, QPoint(view->width() - 5, view->height() - 5));
+    QTRY_COMPARE(w->panelText(1), QString());
+    QVERIFY(hovered.count() >= 2);
+}
+
+void TestWebsite::captionFollowsLateTitle()
+{
+    frmWebsite *w = window();
+    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/late"))); }));
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Late title"));
+    QCOMPARE(w->panelText(2), QStringLiteral("Completed ") + m_server.url(QStringLiteral("/late")));
+}
+
+void TestWebsite::secondOpenKeepsPage()
+{
+    frmWebsite *w = window();
+    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/b"))); }));
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page B"));
+    w->showMinimized();
+    QSignalSpy started(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
+    const int homeHits = m_server.hits(QStringLiteral("/"));
+
+    QCOMPARE(frmWebsite::open(), w);
+    QVERIFY(!(w->windowState() & Qt::WindowMinimized));
+    QVERIFY(w->isVisible());
+    QTest::qWait(500);
+    QCOMPARE(started.count(), 0);
+    QCOMPARE(m_server.hits(QStringLiteral("/")), homeHits);
+    QCOMPARE(w->WebBrowser1()->url().toString(), m_server.url(QStringLiteral("/b")));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Page B"));
+    QCOMPARE(w->panelCount(), 2);
+}
+
+void TestWebsite::arrangesLiveWindowEvenWhenTiny()
+{
+    frmWebsite *w = window();
+    w->showNormal();
+    auto *frame = qobject_cast<QGroupBox *>(w->control(QStringLiteral("frmBrowser")));
+    QVERIFY(frame);
+    QLineEdit *text1 = w->Text1();
+    QWidget *go = w->control(QStringLiteral("Command3"));
+    QWebEngineView *browser = w->WebBrowser1();
+    const auto px = [](int twips) { return twipsToPixels(twips); };
+
+    for (const QSize size : {QSize(640, 480), QSize(10, 10), QSize(1, 1), QSize(25, 60)}) {
+        w->resize(size);
+        QTRY_COMPARE(w->size(), size);
+        w->ArrangeControls();
+        const int ww = pixelsToTwips(w->frameGeometry().width());
+        const int wh = pixelsToTwips(w->frameGeometry().height());
+        const int sh = pixelsToTwips(w->StatusBar1()->height());
+        const int fw = std::abs(ww - 300);
+        const int fh = std::abs(wh - sh);
+        const QString at = QStringLiteral("at %1x%2").arg(size.width()).arg(size.height());
+        QVERIFY2(frame->width() == px(fw) && frame->height() == px(fh), qPrintable(at));
+        QVERIFY2(text1->width() == px(std::abs(fw - 540 - 300 - 795)), qPrintable(at));
+        QVERIFY2(go->x() == px(std::abs(fw - 540 - 300 - 795) + 540 + 100), qPrintable(at));
+        QVERIFY2(browser->width() == px(std::abs(fw - 120 - 100)), qPrintable(at));
+        QVERIFY2(browser->height() == px(std::abs(fh - 1140 - 800 - sh)), qPrintable(at));
+        QCOMPARE(w->panelWidthTwips(1), px(ww / 2) * kTwipsPerPixel);
+        QCOMPARE(w->panelWidthTwips(2), px(ww / 2) * kTwipsPerPixel);
+        // The other positions never move.
+        QCOMPARE(text1->pos(), QPoint(36, 16));
+        QCOMPARE(browser->pos(), QPoint(8, 76));
+        QCOMPARE(frame->pos(), QPoint(4, 0));
+        // The status bar keeps to the bottom edge.
+        QCOMPARE(w->StatusBar1()->y(), w->height() - w->StatusBar1()->height());
+    }
+    w->showMaximized();
+}
+
+void TestWebsite::labelsDoubleOnlyInsideTheFrame()
+{
+    frmWebsite *w = window();
+    QVERIFY(!profile().skinEnabled);
+    QCOMPARE(skinLabelArray(w, QStringLiteral("SkinLabel1")).size(), 1); // the template only
+    QVERIFY(!skinObject());
+    const QList<SkinLabel *> made =
+        CloneLabelsToSkinLabels(w, SkinLabelRules::byContainer({QStringLiteral("SkinLabel1")}));
+    // "URL:" is the frame's only label; the status panels are no labels.
+    QCOMPARE(made.size(), 1);
+    QLabel *url = qobject_cast<QLabel *>(w->control(QStringLiteral("Label5")));
+    QVERIFY(url);
+    QCOMPARE(made.first()->objectName(), QStringLiteral("SkinLabel1_1"));
+    QCOMPARE(made.first()->parentWidget(), w->control(QStringLiteral("frmBrowser")));
+    QCOMPARE(made.first()->text(), QStringLiteral("URL:"));
+    QCOMPARE(made.first()->geometry(), url->geometry());
+    delete made.first();
+}
+
+void TestWebsite::closeUnloadsAndReopenStartsOver()
+{
+    frmWebsite *w = window();
+    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/c"))); }));
+    shared().endOnWebsiteClose = false;
+    QPointer<frmWebsite> old = w;
+    QVERIFY(w->close());
+    QVERIFY(!frmWebsite::instance());
+    QTRY_VERIFY(old.isNull());
+
+    const int homeHits = m_server.hits(QStringLiteral("/"));
+    frmWebsite *again = frmWebsite::open();
+    QCOMPARE(again->windowTitle(), App::comments());
+    QVERIFY(loadAndWait([] {}));
+    QTRY_COMPARE(again->windowTitle(), QStringLiteral("Wendral test home"));
+    QCOMPARE(m_server.hits(QStringLiteral("/")), homeHits + 1);
+}
+
+// A child run of this program: opens the website window, closes it after a
+// moment and reports how the event loop ended. "end" sets endOnWebsiteClose
+// and keeps another window open, so only the flag can end the program; "stay"
+// leaves the flag clear and the website window is the only window, so the
+// program must not end with it. A guard ends the loop with 42 after 5 s.
+static int closeChild(const char *mode)
+{
+    prepareWebEngineEnvironment();
+    int argc = 1;
+    char name[] = "tst_website";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    test::TestEnvironment env;
+    const bool end = qstrcmp(mode, "end") == 0;
+    shared().endOnWebsiteClose = end;
+    QWidget other;
+    if (end)
+        other.show();
+    frmWebsite *w = frmWebsite::open();
+    QObject::connect(w, &QObject::destroyed, [] {
+        std::fputs("unloaded\n", stdout);
+        std::fflush(stdout);
+    });
+    QTimer::singleShot(800, w, &QWidget::close);
+    QTimer::singleShot(5000, &app, [] { QCoreApplication::exit(42); });
+    const int rc = app.exec();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return rc;
+}
+
+void TestWebsite::closeEndsProgramOnlyWhenFlagged_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("flag set: the program ends") << "end" << 0;
+    QTest::newRow("flag clear: the program runs on") << "stay" << 42;
+}
+
+void TestWebsite::closeEndsProgramOnlyWhenFlagged()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, exitCode);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--close-child"), mode});
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray out = child.readAllStandardOutput();
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), exitCode);
+    // Either way the window was closed first (in the first case the loop
+    // ended before the deferred deletion, which the child runs afterwards).
+    QVERIFY2(out.contains("unloaded"), out.constData());
+}
+
+// Not a test: shows the window on the local home page with a link hovered and
+// saves a picture of the screen (scripts/screenshot-windows.sh runs it under
+// Xvfb with a window manager).
+static int screenshot(const QString &path)
+{
+    prepareWebEngineEnvironment();
+    int argc = 1;
+    char name[] = "tst_website";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    test::TestEnvironment env;
+    PageServer server;
+    RedirectMaker redirect;
+    if (!server.start())
+        return 2;
+    redirect.port = server.port();
+    QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(&redirect);
+    frmWebsite *w = frmWebsite::open();
+    QSignalSpy finished(w->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
+    if (!finished.wait(20000))
+        return 3;
+    QTest::qWait(1500);
+    QWidget *target = w->WebBrowser1()->focusProxy() ? w->WebBrowser1()->focusProxy() : w->WebBrowser1();
+    QTest::mouseMove(target, QPoint(60, 130));
+    QTest::qWait(1000);
+    const bool saved = w->screen()->grabWindow(0).save(path);
+    QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
+    delete w;
+    return saved ? 0 : 4;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "--close-child") == 0)
+        return closeChild(argv[2]);
+    if (argc >= 3 && qstrcmp(argv[1], "--screenshot") == 0)
+        return screenshot(QString::fromLocal8Bit(argv[2]));
+    prepareWebEngineEnvironment();
+    QApplication app(argc, argv);
+    TestWebsite t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_website.moc"
