@@ -1,9 +1,12 @@
 #include "blocking/cdp/cdpbrowser.h"
 
 #include <QJsonArray>
+#include <QLoggingCategory>
 #include <QTimer>
 
 namespace wendral::cdp {
+
+Q_LOGGING_CATEGORY(lcCdp, "wendral.cdp", QtWarningMsg)
 
 namespace {
 
@@ -29,10 +32,11 @@ QString jsString(const QString &s)
 } // namespace
 
 // The script reports the address of the link under the mouse, and "" when the
-// mouse leaves it. The listeners sit on the window, which outlives a same-origin
-// popup's first blank document; the marker keeps a reused window from getting
-// them twice. The binding is taken before any page script can replace it, and
-// every report starts with the secret, which page scripts cannot read.
+// mouse leaves it. It runs in an isolated world that page scripts cannot reach;
+// the listeners sit on the window, which outlives a same-origin popup's first
+// blank document, and the marker keeps a reused window from getting them twice.
+// Every report starts with the secret, so that nothing but this script can make
+// status text even if the binding were reachable.
 QString statusScript(const QString &secret)
 {
     return QStringLiteral("(function () {\n"
@@ -127,6 +131,7 @@ void CdpBrowser::openNext()
 
 void CdpBrowser::onOpened()
 {
+    qCDebug(lcCdp) << "connected" << m_endpoint.dataDir << m_conn->url();
     m_everOpened = true;
     const int setupTimeout = m_options.setupTimeoutMs;
     auto check = [this](ReplyStatus st) {
@@ -156,6 +161,7 @@ void CdpBrowser::onFailed(const QString &reason)
 {
     if (m_lost)
         return;
+    qCDebug(lcCdp) << "browser" << m_endpoint.dataDir << (m_conn ? m_conn->url() : QUrl()) << reason;
     if (!m_everOpened && !m_hosts.isEmpty() && !reason.contains(QLatin1String("timed out"))) {
         openNext(); // refused on IPv4: the browser may listen on ::1 only
         return;
@@ -259,6 +265,11 @@ void CdpBrowser::onEvent(const QString &method, const QJsonObject &params, const
         onRequestPaused(params, sessionId);
     } else if (method == QLatin1String("Runtime.bindingCalled")) {
         onBindingCalled(params, sessionId);
+    } else if (method == QLatin1String("Page.domContentEventFired")) {
+        // A document that loaded while its page was being armed may have
+        // missed the new-document script.
+        if (m_sessionTargets.contains(sessionId))
+            runStatusScript(sessionId);
     }
     // Every other event is of no interest.
 }
@@ -318,18 +329,79 @@ void CdpBrowser::onAttached(const QJsonObject &params)
     }
     // A tab the user opened, a page from before we connected (perhaps a popup
     // an earlier connection left held), or anything while we let go: it runs.
-    resume(sessionId, waiting ? 0 : -1);
+    if (waiting)
+        resumeArmed(t);
+    else
+        resume(sessionId, -1); // releases a popup that an earlier connection left held
     registerPage(t);
 }
 
 void CdpBrowser::armPage(const QString &sessionId, bool loaded)
 {
+    // The script and its binding live in a world of their own: page scripts
+    // share the DOM events with it but can neither see nor call the binding.
+    // Without the Page domain the new-document script never runs; without the
+    // Runtime domain the binding does not survive a navigation.
+    const QString world = QString::fromLatin1(kStatusWorldName);
+    m_conn->send(QStringLiteral("Page.enable"), {}, sessionId, {}, 0);
     m_conn->send(QStringLiteral("Runtime.enable"), {}, sessionId, {}, 0);
-    m_conn->send(QStringLiteral("Runtime.addBinding"), {{QStringLiteral("name"), bindingName()}}, sessionId, {}, 0);
-    m_conn->send(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"), {{QStringLiteral("source"), m_script}},
-                 sessionId, {}, 0);
+    m_conn->send(QStringLiteral("Runtime.addBinding"),
+                 {{QStringLiteral("name"), bindingName()}, {QStringLiteral("executionContextName"), world}}, sessionId,
+                 {}, 0);
+    m_conn->send(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                 {{QStringLiteral("source"), m_script}, {QStringLiteral("worldName"), world}}, sessionId,
+                 [this, sessionId](ReplyStatus, const QJsonObject &) { armed(sessionId); });
     if (loaded)
-        m_conn->send(QStringLiteral("Runtime.evaluate"), {{QStringLiteral("expression"), m_script}}, sessionId);
+        runStatusScript(sessionId);
+}
+
+void CdpBrowser::runStatusScript(const QString &sessionId)
+{
+    // The page's main frame has the target's id. Running the script again in a
+    // document that has it does nothing.
+    const QString world = QString::fromLatin1(kStatusWorldName);
+    const QString targetId = m_sessionTargets.value(sessionId);
+    m_conn->send(QStringLiteral("Page.createIsolatedWorld"),
+                 {{QStringLiteral("frameId"), targetId}, {QStringLiteral("worldName"), world}}, sessionId,
+                 [this, sessionId](ReplyStatus st, const QJsonObject &r) {
+                     const QJsonValue context = r.value(QStringLiteral("executionContextId"));
+                     if (st != ReplyStatus::Ok || !context.isDouble() || !m_conn || m_lost)
+                         return;
+                     m_conn->send(QStringLiteral("Runtime.evaluate"),
+                                  {{QStringLiteral("expression"), m_script}, {QStringLiteral("contextId"), context}},
+                                  sessionId);
+                 });
+}
+
+void CdpBrowser::armed(const QString &sessionId)
+{
+    const auto it = m_targets.find(m_sessionTargets.value(sessionId));
+    if (it == m_targets.end() || it->sessionId != sessionId)
+        return;
+    it->armed = true;
+    if (it->resumeWhenArmed) {
+        it->resumeWhenArmed = false;
+        resume(sessionId, 0);
+    }
+}
+
+void CdpBrowser::resumeArmed(Target &t)
+{
+    // A page resumed before its script is in place may load its first document
+    // without it; the answer comes within milliseconds, and a page whose answer
+    // does not come is resumed all the same a little later.
+    if (t.armed) {
+        resume(t.sessionId, 0);
+        return;
+    }
+    t.resumeWhenArmed = true;
+    QTimer::singleShot(m_options.armWaitMs, this, [this, targetId = t.targetId, sessionId = t.sessionId] {
+        const auto it = m_targets.find(targetId);
+        if (it != m_targets.end() && it->sessionId == sessionId && it->resumeWhenArmed) {
+            it->resumeWhenArmed = false;
+            resume(sessionId, 0);
+        }
+    });
 }
 
 void CdpBrowser::registerPage(Target &t)
@@ -444,10 +516,13 @@ void CdpBrowser::letThrough(const QString &sessionId)
         return;
     const QString targetId = held->targetId;
     m_held.erase(held);
-    resume(sessionId, 0);
     const auto t = m_targets.find(targetId);
-    if (t != m_targets.end())
-        registerPage(*t);
+    if (t == m_targets.end()) {
+        resume(sessionId, 0);
+        return;
+    }
+    resumeArmed(*t);
+    registerPage(*t);
 }
 
 void CdpBrowser::block(const QString &sessionId)

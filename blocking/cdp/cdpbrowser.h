@@ -52,6 +52,8 @@ private:
 constexpr int kMaxStatusTextChars = 2048;
 // Name of the function that the status script reports through.
 inline constexpr char kStatusBindingName[] = "__wendralStatus";
+// The isolated world the script runs in.
+inline constexpr char kStatusWorldName[] = "wendral-status";
 // Builds the status script for one secret (the prefix that tells the
 // script's own reports from anything else a page sends to the binding).
 QString statusScript(const QString &secret);
@@ -83,6 +85,9 @@ public:
         // Decisions that may run inside one another (each waits in a nested
         // event loop); further popups wait their turn, still held.
         int maxNestedDecisions = 8;
+        // Longest wait for a new page's status script to be in place before
+        // the page is resumed anyway.
+        int armWaitMs = 300;
     };
 
     CdpBrowser(const CdpEndpoint &endpoint, const Options &options, const QString &statusSecret,
@@ -128,6 +133,8 @@ private:
         QString openerId;
         std::shared_ptr<CdpPage> page; // page targets only
         bool registered = false;       // counts as an open window
+        bool armed = false;            // the status script is in place
+        bool resumeWhenArmed = false;
     };
     enum class Phase
     {
@@ -156,6 +163,9 @@ private:
     void onBindingCalled(const QJsonObject &params, const QString &sessionId);
 
     void armPage(const QString &sessionId, bool loaded);
+    void armed(const QString &sessionId);
+    void runStatusScript(const QString &sessionId);
+    void resumeArmed(Target &t);
     int resume(const QString &sessionId, int timeoutMs = -1);
     void registerPage(Target &t);
     void revokePage(Target &t);

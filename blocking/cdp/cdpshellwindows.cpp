@@ -3,9 +3,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
 
 namespace wendral::cdp {
+
+Q_DECLARE_LOGGING_CATEGORY(lcCdp)
 
 namespace {
 
@@ -75,6 +78,7 @@ int CdpShellWindows::heldCount() const
 
 void CdpShellWindows::onEndpoint(const CdpEndpoint &endpoint)
 {
+    qCDebug(lcCdp) << "found" << endpoint.dataDir << endpoint.port;
     if (m_shutdown)
         return;
     for (CdpBrowser *b : m_browsers) {

@@ -1,0 +1,389 @@
+// Popups in a real headless Chromium, watched by the DevTools engine with the
+// real tracker, sinks and decision: each kind of popup blocked or let through,
+// the status text from the mouse, a user's own tab, and letting go at exit.
+
+#include "app/sharedstate.h"
+#include "blocking/cdp/cdpshellwindows.h"
+#include "blocking/popupdecision.h"
+#include "blocking/sound.h"
+#include "blocking/tracker.h"
+#include "support/chromiumharness.h"
+#include "support/decisionfakes.h"
+#include "support/testenv.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace wendral;
+using namespace wendral::cdp;
+using namespace wendral::test;
+
+namespace {
+
+// One opener page with every kind of popup trigger on it.
+QByteArray openerPage(const QString &popupPath)
+{
+    return QStringLiteral("<!doctype html><title>opener</title>"
+                          "<a id=l href='%1' target=_blank>link</a> "
+                          "<a id=n href='%1' target=_blank rel=noopener>noopener</a>"
+                          "<form id=f action='%1' target=_blank><input name=q value=1></form>"
+                          "<a id=hover href='/hovered/target?x=1' style='position:absolute;left:20px;top:100px;"
+                          "width:200px;height:40px;display:block'><span>over here</span></a>")
+        .arg(popupPath)
+        .toUtf8();
+}
+
+QString triggerFor(const QString &kind, const QString &popupPath)
+{
+    if (kind == QLatin1String("window.open"))
+        return QStringLiteral("window.open('%1'); 0").arg(popupPath);
+    if (kind == QLatin1String("link"))
+        return QStringLiteral("document.getElementById('l').click(); 0");
+    if (kind == QLatin1String("link-noopener"))
+        return QStringLiteral("document.getElementById('n').click(); 0");
+    if (kind == QLatin1String("form"))
+        return QStringLiteral("document.getElementById('f').submit(); 0");
+    // A blank window first, sent somewhere once it is there.
+    return QStringLiteral("var w = window.open(''); if (w) w.location.href = '%1'; 0").arg(popupPath);
+}
+
+} // namespace
+
+class TestCdpPopups : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestEnvironment> env;
+    HttpCounter http;
+    ChromiumProcess chrome;
+    CdpTestClient client;
+    FakeOptions options;
+    FakePrompt prompt;
+    RecordingSoundPlayer sound;
+    std::unique_ptr<CdpShellWindows> engine;
+    std::unique_ptr<cIEWindows> tracker;
+    int serial = 0;
+
+    // Opens an opener tab as a user would and waits until the engine watches
+    // it (a sink attached). Returns {targetId, test session}.
+    std::pair<QString, QString> openOpener(const QString &popupPath)
+    {
+        const QString path = QStringLiteral("/opener-%1").arg(++serial);
+        http.setPage(path, openerPage(popupPath));
+        const QString url = http.url(path);
+        const QString target = client.createTab(url);
+        const bool watched = waitUntil(
+            [&] {
+                for (const BrowserPtr &b : engine->items()) {
+                    if (b->LocationURL() == url && b->sinkCount() == 1)
+                        return true;
+                }
+                return false;
+            },
+            10000);
+        if (!watched || target.isEmpty())
+            return {};
+        const QString session = client.attach(target);
+        const bool loaded = waitUntil(
+            [&] {
+                return client
+                    .evaluate(session, QStringLiteral("document.readyState === 'complete' && "
+                                                      "!!document.getElementById('hover')"))
+                    .toBool();
+            },
+            10000);
+        return {target, loaded ? session : QString()};
+    }
+
+    // The page target the opener opened, seen by the test client.
+    QString popupOf(const QString &openerId, int timeoutMs = 5000)
+    {
+        const auto ev = client.waitEvent(
+            QStringLiteral("Target.targetCreated"),
+            [&](const CdpTestClient::Event &e) {
+                return e.params.value(QStringLiteral("targetInfo"))
+                           .toObject()
+                           .value(QStringLiteral("openerId"))
+                           .toString() == openerId;
+            },
+            timeoutMs);
+        return ev ? ev->params.value(QStringLiteral("targetInfo"))
+                        .toObject()
+                        .value(QStringLiteral("targetId"))
+                        .toString()
+                  : QString();
+    }
+
+    bool gone(const QString &targetId, int timeoutMs)
+    {
+        return client
+            .waitEvent(
+                QStringLiteral("Target.targetDestroyed"),
+                [&](const CdpTestClient::Event &e) {
+                    return e.params.value(QStringLiteral("targetId")).toString() == targetId;
+                },
+                timeoutMs)
+            .has_value();
+    }
+
+    void closeAllButFirst()
+    {
+        const auto pages = client.pageTargets();
+        for (int i = 1; i < pages.size(); ++i)
+            client.post(QStringLiteral("Target.closeTarget"),
+                        {{QStringLiteral("targetId"), pages[i].value(QStringLiteral("targetId")).toString()}});
+        waitUntil([&] { return client.pageTargets().size() <= 1; }, 5000);
+        client.clearEvents();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!ChromiumProcess::available())
+            QSKIP("Chromium is not installed");
+        env = std::make_unique<TestEnvironment>();
+        QVERIFY(http.listen());
+        options.c5 = 0;
+        decision::setOptions(&options);
+        decision::setPromptHost(&prompt);
+        setSoundPlayer(&sound);
+        // The browser's profile is the standard one under this XDG_CONFIG_HOME,
+        // so the engine finds it the way it finds a user's browser.
+        QVERIFY(chrome.start(env->configHome() + QStringLiteral("/chromium")));
+        // Only the standard folders: other browsers on this machine stay out.
+        CdpSettings settings;
+        settings.procRoot.clear();
+        engine = std::make_unique<CdpShellWindows>(settings);
+        tracker = std::make_unique<cIEWindows>(engine.get());
+        QVERIFY(waitUntil([&] { return engine->browserCount() == 1; }, 5000));
+        QVERIFY(client.open(chrome.browserWsUrl()));
+        QVERIFY(!client.call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}})
+                     .contains(QStringLiteral("error")));
+    }
+
+    void cleanupTestCase()
+    {
+        tracker.reset();
+        engine.reset();
+        client.close();
+        chrome.stop();
+        decision::setOptions(nullptr);
+        decision::setPromptHost(nullptr);
+        setSoundPlayer(nullptr);
+        env.reset();
+    }
+
+    void init()
+    {
+        options.c1 = 1;
+        options.c2 = 0;
+        shared().allowNext = false;
+        shared().lastStatusText.clear();
+        prompt.onShow = nullptr;
+    }
+
+    void cleanup()
+    {
+        if (engine)
+            closeAllButFirst();
+    }
+
+    void eachKindOfPopup_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("blocking");
+        for (const char *kind : {"window.open", "link", "link-noopener", "form", "open-blank-then-navigate"}) {
+            QTest::addRow("%s blocked", kind) << QString::fromLatin1(kind) << true;
+            QTest::addRow("%s allowed", kind) << QString::fromLatin1(kind) << false;
+        }
+    }
+
+    void eachKindOfPopup()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, blocking);
+        options.c1 = blocking ? 1 : 0;
+        const QString popupPath = QStringLiteral("/popup-%1").arg(serial + 1);
+        const auto [opener, session] = openOpener(popupPath);
+        QVERIFY(!session.isEmpty());
+        const int blockedBefore = shared().blockedCount;
+
+        client.post(QStringLiteral("Runtime.evaluate"), {{QStringLiteral("expression"), triggerFor(kind, popupPath)}},
+                    session);
+        const QString popup = popupOf(opener);
+        QVERIFY2(!popup.isEmpty(), "the page opened no window");
+
+        if (blocking) {
+            QVERIFY2(gone(popup, 8000), "the blocked popup is still open");
+            QCOMPARE(shared().blockedCount, blockedBefore + 1);
+            QTest::qWait(300); // a late request would show up here
+            QCOMPARE(http.count(popupPath), 0);
+            // The opener is not frozen and can still open windows that are let through.
+            QCOMPARE(client.evaluate(session, QStringLiteral("6 * 7")).toInt(), 42);
+            options.c1 = 0;
+            const QString laterPath = popupPath + QStringLiteral("-later");
+            client.post(QStringLiteral("Runtime.evaluate"),
+                        {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(laterPath)}},
+                        session);
+            QVERIFY2(waitUntil([&] { return http.count(laterPath) == 1; }, 8000),
+                     "a popup after a blocked one did not load");
+        } else {
+            QVERIFY2(waitUntil([&] { return http.count(popupPath) == 1; }, 8000), "the popup did not load");
+            QCOMPARE(shared().blockedCount, blockedBefore);
+            // The let-through popup is a window of its own, with its own sink.
+            QVERIFY(waitUntil(
+                [&] {
+                    for (const BrowserPtr &b : engine->items()) {
+                        if (b->LocationURL().value_or(QString()).contains(popupPath))
+                            return b->sinkCount() == 1 && tracker->Count() == engine->items().size();
+                    }
+                    return false;
+                },
+                5000));
+        }
+        QCOMPARE(engine->heldCount(), 0);
+    }
+
+    void blankPopupThatNeverNavigatesIsClosed()
+    {
+        // A blocked window that loads nothing (a script would fill it) must not stay.
+        const auto [opener, session] = openOpener(QStringLiteral("/unused"));
+        QVERIFY(!session.isEmpty());
+        client.post(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"), QStringLiteral("window.__w = window.open(''); 0")}}, session);
+        const QString popup = popupOf(opener);
+        QVERIFY(!popup.isEmpty());
+        QVERIFY(gone(popup, 8000));
+        QCOMPARE(client.evaluate(session, QStringLiteral("1 + 1")).toInt(), 2);
+    }
+
+    void popupOpenedByBlockedBlankPopupIsBlockedToo()
+    {
+        // The opener reaches into the blank window it got and opens from there.
+        const QString path = QStringLiteral("/grandchild-%1").arg(serial);
+        const auto [opener, session] = openOpener(QStringLiteral("/unused"));
+        QVERIFY(!session.isEmpty());
+        client.post(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"),
+                      QStringLiteral("var w = window.open(''); if (w) w.open('%1'); 0").arg(path)}},
+                    session);
+        const QString popup = popupOf(opener);
+        QVERIFY(!popup.isEmpty());
+        QVERIFY(gone(popup, 8000));
+        QTest::qWait(500);
+        QCOMPARE(http.count(path), 0);
+    }
+
+    void userTabIsNeverHeld()
+    {
+        // Blocking on, and a tab the user opens (no opener) loads at once.
+        const QString path = QStringLiteral("/user-tab");
+        QSignalSpy registered(engine.get(), &ShellWindows::WindowRegistered);
+        const QString target = client.createTab(http.url(path));
+        QVERIFY(!target.isEmpty());
+        QVERIFY(waitUntil([&] { return http.count(path) == 1; }, 5000));
+        QVERIFY(waitUntil([&] { return registered.count() >= 1; }, 2000));
+        QCOMPARE(engine->heldCount(), 0);
+    }
+
+    void statusTextFollowsTheMouse()
+    {
+        const auto [opener, session] = openOpener(QStringLiteral("/unused"));
+        QVERIFY(!session.isEmpty());
+        auto move = [&](int x, int y) {
+            return client.call(QStringLiteral("Input.dispatchMouseEvent"),
+                               {{QStringLiteral("type"), QStringLiteral("mouseMoved")},
+                                {QStringLiteral("x"), x},
+                                {QStringLiteral("y"), y}},
+                               session);
+        };
+        const QString href = http.url(QStringLiteral("/hovered/target?x=1"));
+        // A page that has not painted yet may drop the first mouse events:
+        // wait for two frames, and move again if a move was lost.
+        client.call(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"),
+                      QStringLiteral("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")},
+                     {QStringLiteral("awaitPromise"), true}},
+                    session);
+        auto hoverUntil = [&](int x, int y, const QString &expected) {
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                move(x + attempt, y);
+                if (waitUntil([&] { return shared().lastStatusText == expected; }, 1500))
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY2(hoverUntil(100, 120, href), qPrintable(shared().lastStatusText));      // the span inside the link
+        QVERIFY2(hoverUntil(500, 400, QString()), qPrintable(shared().lastStatusText)); // off the link
+
+        // The page's own scripts cannot reach the binding to make status text.
+        QVERIFY(hoverUntil(100, 120, href));
+        QCOMPARE(client
+                     .evaluate(session, QStringLiteral("try { window.__wendralStatus('http://spoofed.example/'); } "
+                                                       "catch (e) {} typeof window.__wendralStatus"))
+                     .toString(),
+                 QStringLiteral("undefined"));
+        QTest::qWait(300);
+        QCOMPARE(shared().lastStatusText, href);
+    }
+
+    void newPagesStayWatchedWhileADecisionWaits()
+    {
+        // Setup mode: the decision waits for the prompt in a nested event loop.
+        // Meanwhile a user's tab still loads and a second opener's popup is
+        // decided too (nested); one answer ends both.
+        options.c2 = 1;
+        const QString path1 = QStringLiteral("/nested-1");
+        const QString path2 = QStringLiteral("/nested-2");
+        const auto [opener1, s1] = openOpener(path1);
+        const auto [opener2, s2] = openOpener(path2);
+        QVERIFY(!s1.isEmpty() && !s2.isEmpty());
+        bool userTabLoaded = false;
+        int shows = prompt.shows;
+        prompt.onShow = [&] {
+            if (prompt.shows - shows == 1) {
+                // Inside the first decision: another page and another popup.
+                client.createTab(http.url(QStringLiteral("/while-waiting")));
+                userTabLoaded = waitUntil([&] { return http.count(QStringLiteral("/while-waiting")) == 1; }, 5000);
+                client.post(QStringLiteral("Runtime.evaluate"),
+                            {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(path2)}}, s2);
+            } else {
+                FakePrompt::answerLater(50, true);
+            }
+        };
+        client.post(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(path1)}}, s1);
+        QVERIFY(waitUntil([&] { return http.count(path1) == 1 && http.count(path2) == 1; }, 10000));
+        QVERIFY(userTabLoaded);
+        QCOMPARE(prompt.shows - shows, 2);
+        QCOMPARE(engine->heldCount(), 0);
+    }
+
+    void destroyedMidDecisionLetsHeldPopupsThrough()
+    {
+        // Runs last: it takes the engine away. The main window unloads while a
+        // decision waits for the prompt; the popup must not stay a blank tab.
+        options.c2 = 1;
+        const QString path = QStringLiteral("/held-at-exit");
+        const auto [opener, session] = openOpener(path);
+        QVERIFY(!session.isEmpty());
+        bool destroyed = false;
+        prompt.onShow = [&] {
+            QTimer::singleShot(100, [&] {
+                QCOMPARE(engine->heldCount(), 1);
+                tracker.reset();
+                engine.reset();
+                destroyed = true;
+                FakePrompt::answerLater(10, false); // too late: nothing is left to block it
+            });
+        };
+        client.post(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(path)}}, session);
+        QVERIFY(waitUntil([&] { return destroyed; }, 8000));
+        QVERIFY2(waitUntil([&] { return http.count(path) == 1; }, 5000), "the held popup was left blank");
+        QCOMPARE(client.evaluate(session, QStringLiteral("1 + 2")).toInt(), 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCdpPopups)
+#include "tst_cdp_popups.moc"
