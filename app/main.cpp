@@ -1,7 +1,26 @@
+#include "app/formtools.h"
+#include "app/splash.h"
+#include "app/termination.h"
+#include "windows/webengine.h"
+
 #include <QApplication>
 
 int main(int argc, char **argv)
 {
+    // The web engine reads its switches before the application object exists.
+    wendral::prepareWebEngineEnvironment();
     QApplication app(argc, argv);
-    return 0;
+    QCoreApplication::setOrganizationName(QStringLiteral("Wendral"));
+    QCoreApplication::setApplicationName(QStringLiteral("Wendral"));
+    // A tray program: it ends through the main window's unload, not when its
+    // last window closes.
+    QApplication::setQuitOnLastWindowClosed(false);
+    wendral::installFontFallbacks();
+    wendral::installTerminationHandlers();
+
+    wendral::frmSplash splash;
+    splash.Form_Load();
+    wendral::centerOnScreen(&splash);
+    splash.show();
+    return app.exec();
 }
