@@ -101,9 +101,11 @@ void CdpConnection::close()
     m_deadlineTimer.stop();
     m_pending.clear();
     if (m_socket) {
-        m_socket->flush();
         m_socket->disconnect(this);
-        m_socket->close();
+        if (m_socket->state() == QAbstractSocket::ConnectedState) {
+            m_socket->flush();
+            m_socket->close();
+        }
     }
     m_open = false;
 }

@@ -1,0 +1,161 @@
+// Browsers coming and going while the DevTools engine runs: one started after
+// it, two at once (one found through its process's command line), and a browser
+// killed outright.
+
+#include "app/sharedstate.h"
+#include "blocking/cdp/cdpshellwindows.h"
+#include "blocking/popupdecision.h"
+#include "blocking/sound.h"
+#include "blocking/tracker.h"
+#include "support/chromiumharness.h"
+#include "support/decisionfakes.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace wendral;
+using namespace wendral::cdp;
+using namespace wendral::test;
+
+class TestCdpDiscovery : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestEnvironment> env;
+    HttpCounter http;
+    FakeOptions options;
+    RecordingSoundPlayer sound;
+
+    // Blocks one window.open popup in the browser and checks that no request left.
+    void blockOnePopup(ChromiumProcess &chrome, const QString &popupPath)
+    {
+        CdpTestClient client;
+        QVERIFY(client.open(chrome.browserWsUrl()));
+        const QString opener = client.createTab(http.url(popupPath + QStringLiteral("-opener")));
+        QVERIFY(waitUntil([&] { return http.count(popupPath + QStringLiteral("-opener")) == 1; }, 5000));
+        const QString session = client.attach(opener);
+        QVERIFY(waitUntil(
+            [&] {
+                return client.evaluate(session, QStringLiteral("document.readyState")) == QStringLiteral("complete");
+            },
+            5000));
+        const int blocked = shared().blockedCount;
+        client.post(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(popupPath)}}, session);
+        QVERIFY(waitUntil([&] { return shared().blockedCount == blocked + 1; }, 5000));
+        QTest::qWait(300);
+        QCOMPARE(http.count(popupPath), 0);
+        QCOMPARE(client.evaluate(session, QStringLiteral("2 + 2")).toInt(), 4);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!ChromiumProcess::available())
+            QSKIP("Chromium is not installed");
+        env = std::make_unique<TestEnvironment>();
+        QVERIFY(http.listen());
+        options.c1 = 1;
+        options.c5 = 0;
+        decision::setOptions(&options);
+        setSoundPlayer(&sound);
+    }
+
+    void cleanupTestCase()
+    {
+        decision::setOptions(nullptr);
+        setSoundPlayer(nullptr);
+        env.reset();
+    }
+
+    void browsersComeAndGo()
+    {
+        CdpShellWindows engine;
+        cIEWindows tracker(&engine);
+        QSignalSpy registered(&engine, &ShellWindows::WindowRegistered);
+        QSignalSpy revoked(&engine, &ShellWindows::WindowRevoked);
+        QCOMPARE(engine.items().size(), 0);
+        QCOMPARE(tracker.Count(), 0);
+
+        // Started after the engine, in a standard profile folder.
+        const QString standardDir = env->configHome() + QStringLiteral("/google-chrome");
+        ChromiumProcess first;
+        QVERIFY(first.start(standardDir));
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        QVERIFY(waitUntil([&] { return engine.browserDataDirs().contains(standardDir); }, 3000));
+        QVERIFY2(sinceStart.elapsed() < 1500, qPrintable(QString::number(sinceStart.elapsed())));
+        QVERIFY(waitUntil([&] { return tracker.Count() >= 1; }, 3000));
+        QVERIFY(registered.count() >= 1);
+
+        // A second one with a profile folder nowhere standard: found through
+        // its command line.
+        QTemporaryDir elsewhere;
+        const QString otherDir = QDir::cleanPath(elsewhere.path() + QStringLiteral("/profile"));
+        ChromiumProcess second;
+        QVERIFY(second.start(otherDir));
+        QVERIFY(waitUntil([&] { return engine.browserDataDirs().contains(otherDir); }, 3000));
+        QVERIFY(waitUntil([&] { return tracker.Count() >= 2; }, 3000));
+        QCOMPARE(tracker.Count(), static_cast<int>(engine.items().size()));
+
+        // Both are watched at once.
+        blockOnePopup(first, QStringLiteral("/first-popup"));
+        blockOnePopup(second, QStringLiteral("/second-popup"));
+
+        // Killed outright: its windows go, the other browser stays watched.
+        const int pagesOfFirst = static_cast<int>(engine.items().size());
+        revoked.clear();
+        first.kill();
+        QVERIFY(waitUntil([&] { return !engine.browserDataDirs().contains(standardDir); }, 3000));
+        QVERIFY(waitUntil([&] { return revoked.count() >= 1; }, 2000));
+        QVERIFY(engine.items().size() < pagesOfFirst);
+        QVERIFY(engine.browserDataDirs().contains(otherDir));
+        blockOnePopup(second, QStringLiteral("/second-popup-again"));
+
+        // The last one killed too: an empty collection, and the engine still runs.
+        second.kill();
+        QVERIFY(waitUntil([&] { return !engine.browserDataDirs().contains(otherDir); }, 3000));
+        if (engine.browserCount() == 0) {
+            QVERIFY(waitUntil([&] { return tracker.Count() == 0; }, 2000));
+            QCOMPARE(engine.items().size(), 0);
+        } else {
+            // Some other browser on this machine runs with a debugging port.
+            qWarning("other debugging browsers running: %s", qPrintable(engine.browserDataDirs().join(u' ')));
+        }
+
+        // The first browser again, in the same folder (its old DevToolsActivePort
+        // was left behind and is rewritten): found again.
+        QVERIFY(first.start(standardDir));
+        QVERIFY(waitUntil([&] { return engine.browserDataDirs().contains(standardDir); }, 3000));
+        blockOnePopup(first, QStringLiteral("/after-restart"));
+        first.stop();
+    }
+
+    void staleFileIsSkipped()
+    {
+        // A DevToolsActivePort left by a browser that has gone names a dead port.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 deadPort = probe.serverPort();
+        probe.close();
+        const QString dir = env->configHome() + QStringLiteral("/vivaldi");
+        QVERIFY(writeFile(dir + QStringLiteral("/DevToolsActivePort"),
+                          QByteArray::number(deadPort) + "\n/devtools/browser/gone\n"));
+        CdpSettings settings;
+        settings.procRoot.clear();
+        CdpShellWindows engine(settings);
+        QSignalSpy connected(&engine, &CdpShellWindows::browserConnected);
+        QSignalSpy lost(&engine, &CdpShellWindows::browserLost);
+        QTest::qWait(1500);
+        QCOMPARE(engine.browserCount(), 0);
+        QCOMPARE(connected.count(), 0);
+        QCOMPARE(lost.count(), 0); // quietly: it never was a browser
+        QCOMPARE(engine.items().size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCdpDiscovery)
+#include "tst_cdp_discovery.moc"
