@@ -1,0 +1,561 @@
+// The main window at work: start-up from the settings store, the six toggles
+// with their messages and writes, the list buttons, the commands, both menus,
+// the tray menu, the window state, the banner room and the unload.
+
+#include "app/formtools.h"
+#include "app/mainwindow.h"
+#include "app/paths.h"
+#include "app/runtime.h"
+#include "app/settingsstore.h"
+#include "app/sharedstate.h"
+#include "blocking/hotkey.h"
+#include "blocking/memorybrowsers.h"
+#include "branding/about.h"
+#include "branding/banner.h"
+#include "branding/profile.h"
+#include "sitelists/sitelists.h"
+#include "support/fakehotkey.h"
+#include "support/guimain.h"
+#include "support/testenv.h"
+#include "system/cregister.h"
+#include "system/ontop.h"
+#include "system/registry.h"
+#include "windows/helpwindow.h"
+#include "windows/website.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QSettings>
+#include <QStatusBar>
+
+using namespace wendral;
+
+namespace {
+struct Write
+{
+    QString key, value;
+    bool operator==(const Write &o) const { return key == o.key && value == o.value; }
+};
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void firstStartOnACleanMachine();
+    void restoredOptionsRunTheirHandlersSilently();
+    void storedStateOtherThanUpStartsMinimised_data();
+    void storedStateOtherThanUpStartsMinimised();
+    void showHelpOtherThanOneOpensNoHelp();
+    void largestCounterIsShownExactly();
+    void toggleMessagesAndImmediateWrites_data();
+    void toggleMessagesAndImmediateWrites();
+    void alwaysOnTopStacksHelpAndAbout();
+    void runAtStartupWritesAndRemovesTheAutostartEntry();
+    void addButtonsRefuseEmptyAndSingleSpace();
+    void addButtonsAddTextAsTyped();
+    void deleteButtonsRemoveTheSelectedItemOnly();
+    void allowNextFromButtonMenusTrayAndHotkeyShareOneFlag();
+    void minimiseWithoutTrayStaysOnTheTaskbar();
+    void trayMenuShowProgramAndCloseThisMenu();
+    void toolsMenuAddsAndRemovesTheToolbarEntry();
+    void unloadWritesNineValuesInOrderAndReleases();
+    void closeBoxUnloads();
+    void unloadWithWebsiteOpenKeepsTheProgramAlive();
+    void bannerMakesRoomAndPlacesTheStrip();
+    void noBannerLeavesTheDesignLayout();
+
+private:
+    Form1 *load(bool banner = false);
+    QCheckBox *check(const char *name) { return m_main->findChild<QCheckBox *>(QString::fromLatin1(name)); }
+    QAbstractButton *button(const char *name)
+    {
+        return m_main->findChild<QAbstractButton *>(QString::fromLatin1(name));
+    }
+    QAction *action(const char *name) { return m_main->findChild<QAction *>(QString::fromLatin1(name)); }
+    QString stored(const QString &key)
+    {
+        QSettings s(Paths::settingsFile(), QSettings::IniFormat);
+        return s.value(QStringLiteral("Settings/") + key).toString();
+    }
+    void store(const QString &key, const QString &value) { Settings::write(key, value); }
+
+    std::unique_ptr<test::TestEnvironment> m_env;
+    std::unique_ptr<MemoryShellWindows> m_shell;
+    std::unique_ptr<test::FakeGlobalHotkey> m_hotkey;
+    std::unique_ptr<Form1> m_main;
+    QList<Write> m_writes;
+};
+
+void TestMainWindow::init()
+{
+    m_env = std::make_unique<test::TestEnvironment>();
+    m_shell = std::make_unique<MemoryShellWindows>();
+    m_hotkey = std::make_unique<test::FakeGlobalHotkey>();
+    setGlobalHotkey(m_hotkey.get());
+    Form1::setShellWindowsSource(m_shell.get());
+    m_writes.clear();
+    Settings::setWriteObserver([this](const QString &k, const QString &v) { m_writes.append({k, v}); });
+}
+
+void TestMainWindow::cleanup()
+{
+    Settings::setWriteObserver({});
+    if (Form8 *help = Form8::instance())
+        delete help;
+    if (frmAbout *about = frmAbout::instance())
+        delete about;
+    if (frmWebsite *web = frmWebsite::instance())
+        delete web;
+    m_main.reset();
+    Form1::setShellWindowsSource(nullptr);
+    setGlobalHotkey(nullptr);
+    m_hotkey.reset();
+    m_shell.reset();
+    resetProfile();
+    resetBanner();
+    m_env.reset();
+}
+
+Form1 *TestMainWindow::load(bool banner)
+{
+    InitProfile();
+    profile().bannerEnabled = banner;
+    m_main = std::make_unique<Form1>();
+    m_main->Form_Load();
+    m_main->showLoaded();
+    return m_main.get();
+}
+
+void TestMainWindow::firstStartOnACleanMachine()
+{
+    load();
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Wendral by Brindlemark"));
+    QCOMPARE(button("Command7")->text(), QStringLiteral("Visit ") + App::comments());
+    // Blocking, setup mode and sounds on; links, on-top and run-at-start off.
+    QVERIFY(check("Check1")->isChecked());
+    QVERIFY(check("Check2")->isChecked());
+    QVERIFY(check("Check5")->isChecked());
+    QVERIFY(!check("Check3")->isChecked());
+    QVERIFY(!check("Check4")->isChecked());
+    QVERIFY(!check("Check6")->isChecked());
+    QCOMPARE(m_main->panels().count(), 3);
+    QCOMPARE(m_main->panels().text(1), QStringLiteral("0 Popups blocked to date"));
+    QCOMPARE(m_main->panels().text(2), QString());
+    const int half = pixelsToTwips(m_main->width()) / 2;
+    QVERIFY(qAbs(m_main->panels().widthTwips(1) - half) <= 15);
+    QCOMPARE(test::readFile(Module1::allowedFile()), App::comments().toUtf8() + "\r\n");
+    QCOMPARE(test::readFile(Module1::disallowedFile()), QByteArray("\r\n"));
+    QCOMPARE(m_main->findChild<QListWidget *>("List1")->count(), 1);
+    QCOMPARE(m_main->findChild<QListWidget *>("List2")->count(), 0);
+    QCOMPARE(shared().allowedList, App::comments() + QStringLiteral("\r\n"));
+    // Sound is restored as on, and its handler writes it; nothing else is written.
+    QCOMPARE(m_writes, (QList<Write>{{"chkSound", "1"}}));
+    QVERIFY(Form8::instance() && Form8::instance()->isVisible());
+    QVERIFY(m_main->isVisible());
+    QCOMPARE(m_main->state(), QStringLiteral("up"));
+    QVERIFY(m_hotkey->isRegistered());
+    QVERIFY(m_main->tracker());
+    QCOMPARE(decision::options(), static_cast<DecisionOptions *>(m_main.get()));
+}
+
+void TestMainWindow::restoredOptionsRunTheirHandlersSilently()
+{
+    store("chkStopPop", "0");
+    store("chkAuto", "0");
+    store("chkOnTop", "1");
+    store("chkLinks", "1");
+    store("chkSound", "0");
+    m_writes.clear();
+    load();
+    QVERIFY(!check("Check1")->isChecked());
+    QVERIFY(!check("Check2")->isChecked());
+    QVERIFY(check("Check3")->isChecked());
+    QVERIFY(check("Check6")->isChecked());
+    QVERIFY(!check("Check5")->isChecked());
+    // On-top restored: the window is topmost, the flag set, the value written back.
+    QVERIFY(shared().alwaysOnTop);
+    QVERIFY(windowStacker().isAbove(m_main.get()));
+    QCOMPARE(m_writes, (QList<Write>{{"chkOnTop", "1"}}));
+    // The help window opened at start-up is made topmost too.
+    QVERIFY(windowStacker().isAbove(Form8::instance()));
+    // Their messages were lost: panel 2 did not exist yet.
+    QCOMPARE(m_main->panels().text(2), QString());
+}
+
+void TestMainWindow::storedStateOtherThanUpStartsMinimised_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("minimised");
+    QTest::newRow("up") << "up" << false;
+    QTest::newRow("down") << "down" << true;
+    QTest::newRow("UP") << "UP" << true;
+    QTest::newRow("empty") << "" << true;
+}
+
+void TestMainWindow::storedStateOtherThanUpStartsMinimised()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, minimised);
+    store("state", stored);
+    load();
+    QCOMPARE(bool(m_main->windowState() & Qt::WindowMinimized), minimised);
+    QCOMPARE(m_main->state(), minimised ? QStringLiteral("down") : QStringLiteral("up"));
+    // Offscreen there is no notification area: the window stays reachable.
+    if (minimised)
+        QVERIFY(m_main->isVisible());
+}
+
+void TestMainWindow::showHelpOtherThanOneOpensNoHelp()
+{
+    store("showHelp", "0");
+    load();
+    QVERIFY(!Form8::instance() || !Form8::instance()->isVisible());
+    // "View Help" still opens it.
+    action("mnuHelpItem_0")->trigger();
+    QVERIFY(Form8::instance() && Form8::instance()->isVisible());
+}
+
+void TestMainWindow::largestCounterIsShownExactly()
+{
+    store("intStopped", "2147483647");
+    load();
+    QCOMPARE(shared().blockedCount, 2147483647);
+    QCOMPARE(m_main->panels().text(1), QStringLiteral("2147483647 Popups blocked to date"));
+}
+
+void TestMainWindow::toggleMessagesAndImmediateWrites_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("onMessage");
+    QTest::addColumn<QString>("offMessage");
+    QTest::addColumn<QString>("writtenKey");
+    QTest::newRow("Check1") << "Check1"
+                            << "Now blocking popups"
+                            << "Now allowing popups"
+                            << "";
+    QTest::newRow("Check2") << "Check2"
+                            << "Setup Mode Enabled"
+                            << "Setup Mode Disabled"
+                            << "";
+    QTest::newRow("Check3") << "Check3"
+                            << "Always On Top Enabled"
+                            << "Always On Top Disabled"
+                            << "chkOnTop";
+    QTest::newRow("Check4") << "Check4"
+                            << "Run On Startup Enabled"
+                            << "Run On Startup Disabled"
+                            << "";
+    QTest::newRow("Check5") << "Check5"
+                            << "Sounds Enabled"
+                            << "Sounds Disabled"
+                            << "chkSound";
+    QTest::newRow("Check6") << "Check6"
+                            << "Auto New Window Enabled"
+                            << "Auto New Window Disabled"
+                            << "";
+}
+
+void TestMainWindow::toggleMessagesAndImmediateWrites()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, onMessage);
+    QFETCH(QString, offMessage);
+    QFETCH(QString, writtenKey);
+    load();
+    QCheckBox *c = m_main->findChild<QCheckBox *>(box);
+    for (int round = 0; round < 2; ++round) {
+        m_writes.clear();
+        const bool wasOn = c->isChecked();
+        QTest::mouseClick(c, Qt::LeftButton);
+        QCOMPARE(c->isChecked(), !wasOn);
+        QCOMPARE(m_main->panels().text(2), wasOn ? offMessage : onMessage);
+        if (writtenKey.isEmpty()) {
+            QVERIFY(m_writes.isEmpty());
+        } else {
+            QCOMPARE(m_writes, (QList<Write>{{writtenKey, wasOn ? "0" : "1"}}));
+            // Written through at once: it survives a kill.
+            QCOMPARE(stored(writtenKey), wasOn ? QStringLiteral("0") : QStringLiteral("1"));
+        }
+    }
+    // The decision reads the boxes live.
+    if (box == QLatin1String("Check1")) {
+        c->setChecked(false);
+        QCOMPARE(m_main->check1(), 0);
+        c->setChecked(true);
+        QCOMPARE(m_main->check1(), 1);
+    }
+}
+
+void TestMainWindow::alwaysOnTopStacksHelpAndAbout()
+{
+    store("showHelp", "0");
+    load();
+    QTest::mouseClick(check("Check3"), Qt::LeftButton);
+    QVERIFY(shared().alwaysOnTop);
+    QVERIFY(windowStacker().isAbove(m_main.get()));
+    action("mnuHelpItem_0")->trigger();
+    action("mnuAboutItem_0")->trigger();
+    QVERIFY(windowStacker().isAbove(Form8::instance()));
+    QVERIFY(frmAbout::instance() && frmAbout::instance()->isVisible());
+    QVERIFY(windowStacker().isAbove(frmAbout::instance()));
+    // Switching on-top off takes only the main window out of the band.
+    QTest::mouseClick(check("Check3"), Qt::LeftButton);
+    QVERIFY(!shared().alwaysOnTop);
+    QVERIFY(!windowStacker().isAbove(m_main.get()));
+    QVERIFY(windowStacker().isAbove(Form8::instance()));
+}
+
+void TestMainWindow::runAtStartupWritesAndRemovesTheAutostartEntry()
+{
+    load();
+    const QString entry = m_env->configHome() + QStringLiteral("/autostart/Wendral.desktop");
+    QVERIFY(!QFile::exists(entry));
+    QTest::mouseClick(check("Check4"), Qt::LeftButton);
+    QVERIFY(QFile::exists(entry));
+    QVERIFY(test::readFile(entry).contains(App::exeFullPath().toUtf8()));
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE,
+                                     QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+                                     QStringLiteral("Wendral"), QStringLiteral("none")),
+             App::exeFullPath());
+    QTest::mouseClick(check("Check4"), Qt::LeftButton);
+    QVERIFY(!QFile::exists(entry));
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE,
+                                     QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+                                     QStringLiteral("Wendral"), QStringLiteral("none")),
+             QStringLiteral("none"));
+}
+
+void TestMainWindow::addButtonsRefuseEmptyAndSingleSpace()
+{
+    load();
+    auto *text1 = m_main->findChild<QLineEdit *>("Text1");
+    auto *list1 = m_main->findChild<QListWidget *>("List1");
+    const QByteArray before = test::readFile(Module1::allowedFile());
+    for (const QString &t : {QString(), QStringLiteral(" ")}) {
+        text1->setText(t);
+        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    }
+    QCOMPARE(list1->count(), 1);
+    QCOMPARE(test::readFile(Module1::allowedFile()), before);
+    auto *text2 = m_main->findChild<QLineEdit *>("Text2");
+    text2->setText(QStringLiteral(" "));
+    QTest::mouseClick(button("Command4"), Qt::LeftButton);
+    QCOMPARE(m_main->findChild<QListWidget *>("List2")->count(), 0);
+}
+
+void TestMainWindow::addButtonsAddTextAsTyped()
+{
+    load();
+    auto *text1 = m_main->findChild<QLineEdit *>("Text1");
+    text1->setText(QStringLiteral(" spaced.example "));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    QTest::mouseClick(button("Command1"), Qt::LeftButton); // duplicates are kept
+    auto *list1 = m_main->findChild<QListWidget *>("List1");
+    QCOMPARE(list1->count(), 3);
+    QCOMPARE(list1->item(2)->text(), QStringLiteral(" spaced.example "));
+    QCOMPARE(text1->text(), QStringLiteral(" spaced.example ")); // the box is not cleared
+    QCOMPARE(test::readFile(Module1::allowedFile()),
+             App::comments().toUtf8() + "\r\n spaced.example \r\n spaced.example \r\n\r\n");
+    QVERIFY(shared().allowedList.endsWith(QStringLiteral(" spaced.example \r\n spaced.example \r\n")));
+
+    auto *text2 = m_main->findChild<QLineEdit *>("Text2");
+    text2->setText(QStringLiteral("ads.example"));
+    QTest::mouseClick(button("Command4"), Qt::LeftButton);
+    QCOMPARE(m_main->findChild<QListWidget *>("List2")->item(0)->text(), QStringLiteral("ads.example"));
+    QCOMPARE(shared().disallowedList, QStringLiteral("ads.example\r\n"));
+    QCOMPARE(test::readFile(Module1::disallowedFile()), QByteArray("ads.example\r\n\r\n"));
+}
+
+void TestMainWindow::deleteButtonsRemoveTheSelectedItemOnly()
+{
+    test::writeFile(m_env->wendralDataDir() + "/allowed.txt",
+                    "one.example\r\ntwo.example\r\nthree.example\r\nfour\r\n");
+    load();
+    auto *list1 = m_main->findChild<QListWidget *>("List1");
+    QCOMPARE(list1->count(), 4);
+    // No selection: nothing happens, no message.
+    QTest::mouseClick(button("Command2"), Qt::LeftButton);
+    QCOMPARE(list1->count(), 4);
+    QCOMPARE(m_main->panels().text(2), QString());
+    list1->item(2)->setSelected(true);
+    QTest::mouseClick(button("Command2"), Qt::LeftButton);
+    QStringList items;
+    for (int i = 0; i < list1->count(); ++i)
+        items << list1->item(i)->text();
+    QCOMPARE(items, (QStringList{"one.example", "two.example", "four"}));
+    QCOMPARE(shared().allowedList, QStringLiteral("one.example\r\ntwo.example\r\nfour\r\n"));
+    QCOMPARE(test::readFile(Module1::allowedFile()), QByteArray("one.example\r\ntwo.example\r\nfour\r\n\r\n"));
+    // An empty list: nothing happens.
+    QTest::mouseClick(button("Command3"), Qt::LeftButton);
+    QCOMPARE(m_main->findChild<QListWidget *>("List2")->count(), 0);
+}
+
+void TestMainWindow::allowNextFromButtonMenusTrayAndHotkeyShareOneFlag()
+{
+    load();
+    QVERIFY(!shared().allowNext);
+    QTest::mouseClick(button("Command5"), Qt::LeftButton);
+    QVERIFY(shared().allowNext);
+    QCOMPARE(m_main->panels().text(2), QStringLiteral("The next popup will be allowed."));
+    action("mnuActionItem_1")->trigger();
+    QVERIFY(!shared().allowNext);
+    QCOMPARE(m_main->panels().text(2), QStringLiteral("The next popup will NOT be allowed."));
+    action("allow")->trigger();
+    QVERIFY(shared().allowNext);
+    // The hotkey's toggle runs later, from the event queue, on the same flag.
+    m_hotkey->press();
+    QVERIFY(shared().allowNext);
+    QTRY_VERIFY(!shared().allowNext);
+    QCOMPARE(m_main->panels().text(2), QStringLiteral("The next popup will NOT be allowed."));
+    // Works while the window is hidden too.
+    m_main->hide();
+    m_hotkey->press();
+    QTRY_VERIFY(shared().allowNext);
+}
+
+void TestMainWindow::minimiseWithoutTrayStaysOnTheTaskbar()
+{
+    load();
+    m_writes.clear();
+    QTest::mouseClick(button("Command6"), Qt::LeftButton);
+    QTRY_VERIFY(m_main->windowState() & Qt::WindowMinimized);
+    QCOMPARE(m_main->state(), QStringLiteral("down"));
+    QCOMPARE(stored("state"), QStringLiteral("down"));
+    // No notification area here: hiding would strand the window.
+    QVERIFY(m_main->isVisible());
+    // The menu item does the same, and "Show program" brings it back as "up".
+    action("show")->trigger();
+    QVERIFY(!(m_main->windowState() & Qt::WindowMinimized));
+    QCOMPARE(stored("state"), QStringLiteral("up"));
+    action("mnuActionItem_0")->trigger();
+    QTRY_COMPARE(stored("state"), QStringLiteral("down"));
+}
+
+void TestMainWindow::trayMenuShowProgramAndCloseThisMenu()
+{
+    store("state", "down");
+    load();
+    QCOMPARE(m_main->state(), QStringLiteral("down"));
+    m_writes.clear();
+    const QString before = m_main->panels().text(2);
+    action("close")->trigger();
+    QVERIFY(m_writes.isEmpty());
+    QCOMPARE(m_main->panels().text(2), before);
+    QCOMPARE(m_main->state(), QStringLiteral("down"));
+    action("show")->trigger();
+    QVERIFY(m_main->isVisible());
+    QCOMPARE(m_main->windowState() & Qt::WindowMinimized, Qt::WindowNoState);
+    QCOMPARE(m_main->state(), QStringLiteral("up"));
+    QCOMPARE(stored("state"), QStringLiteral("up"));
+}
+
+void TestMainWindow::toolsMenuAddsAndRemovesTheToolbarEntry()
+{
+    load();
+    const QString key =
+        QStringLiteral("Software\\Microsoft\\Internet Explorer\\Extensions\\{ECC5777A-6E88-BFCE-13CE-81F134789E7B}");
+    action("mnuToolsItem_0")->trigger();
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("ButtonText"), {}),
+             QStringLiteral("Wendral"));
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("Exec"), {}), App::exeFullPath());
+    action("mnuToolsItem_1")->trigger();
+    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("ButtonText"), QStringLiteral("gone")),
+             QStringLiteral("gone"));
+}
+
+void TestMainWindow::unloadWritesNineValuesInOrderAndReleases()
+{
+    load();
+    QTest::mouseClick(check("Check6"), Qt::LeftButton);
+    QTest::mouseClick(check("Check1"), Qt::LeftButton);
+    shared().blockedCount = 42;
+    m_writes.clear();
+    QSignalSpy unloaded(m_main.get(), &Form1::unloaded);
+    action("mnuFileItem_1")->trigger();
+    QCOMPARE(unloaded.count(), 1);
+    const QList<Write> expected = {
+        {"chkRunAtStart", "0"}, {"chkOnTop", "0"},    {"chkAuto", "1"},
+        {"chkStopPop", "0"},    {"intStopped", "42"}, {"strAllowed", App::comments() + "\r\n"},
+        {"strDisallowed", ""},  {"chkLinks", "1"},    {"state", "up"}};
+    QCOMPARE(m_writes, expected);
+    QVERIFY(!m_hotkey->isRegistered());
+    QCOMPARE(m_hotkey->unregisterCalls, 1);
+    QVERIFY(!m_main->tracker());
+    QCOMPARE(decision::options(), nullptr);
+    QVERIFY(!m_main->isVisible());
+    // A second way out does nothing more.
+    action("Exit")->trigger();
+    QCOMPARE(unloaded.count(), 1);
+}
+
+void TestMainWindow::closeBoxUnloads()
+{
+    load();
+    QSignalSpy unloaded(m_main.get(), &Form1::unloaded);
+    QVERIFY(m_main->close());
+    QCOMPARE(unloaded.count(), 1);
+    QCOMPARE(stored("chkStopPop"), QStringLiteral("1"));
+}
+
+void TestMainWindow::unloadWithWebsiteOpenKeepsTheProgramAlive()
+{
+    store("showHelp", "0");
+    load();
+    QVERIFY(!shared().endOnWebsiteClose);
+    QTest::mouseClick(button("Command7"), Qt::LeftButton);
+    QVERIFY(frmWebsite::instance() && frmWebsite::instance()->isVisible());
+    m_main->unload();
+    QVERIFY(shared().endOnWebsiteClose);
+    QVERIFY(frmWebsite::instance()->isVisible());
+}
+
+void TestMainWindow::bannerMakesRoomAndPlacesTheStrip()
+{
+    Form1 reference;
+    const int designHeight = reference.height();
+    load(true);
+    auto *frame1 = m_main->findChild<QGroupBox *>("Frame1");
+    auto *frame2 = m_main->findChild<QGroupBox *>("Frame2");
+    QCOMPARE(frame2->y(), twipsToPixels(2125));
+    QCOMPARE(frame1->y(), twipsToPixels(3925));
+    QCOMPARE(m_main->height(), designHeight + twipsToPixels(1045));
+    QFrame *box = bannerBox();
+    QVERIFY(box);
+    QCOMPARE(box->objectName(), QStringLiteral("picBox"));
+    QCOMPARE(box->width(), twipsToPixels(7335) - twipsToPixels(280));
+    QCOMPARE(box->geometry().topLeft(), twipsRect(300, 1080, 0, 0).topLeft());
+    auto *banner = m_main->findChild<BannerBrowser *>("wbBanner");
+    QCOMPARE(banner->parentWidget(), box);
+    QCOMPARE(banner->pos(), QPoint(0, 0));
+    QCOMPARE(banner->width(), twipsToPixels(7335)); // clipped by the box on the right
+    QVERIFY(banner->isVisible());
+    QVERIFY(!m_main->findChild<QWidget *>("wbPicture")->isVisible());
+    QCOMPARE(banner->requestedUrl(), QUrl(profile().bannerUrl));
+    QVERIFY(profile().bannerUrl.endsWith(QStringLiteral("/freeprograms/banner2.html")));
+    // The status bar stays along the bottom edge.
+    QCOMPARE(m_main->statusBar()->geometry().bottom(), m_main->height() - 1);
+}
+
+void TestMainWindow::noBannerLeavesTheDesignLayout()
+{
+    load(false);
+    QVERIFY(!bannerBox());
+    QVERIFY(!m_main->findChild<QFrame *>("picBox"));
+    QCOMPARE(m_main->findChild<QGroupBox *>("Frame2")->y(), twipsToPixels(1080));
+    QCOMPARE(m_main->findChild<QGroupBox *>("Frame1")->y(), twipsToPixels(2880));
+    QVERIFY(!m_main->findChild<QWidget *>("wbBanner")->isVisible());
+    QVERIFY(m_main->findChild<QWidget *>("wbPicture")->isVisible());
+    QVERIFY(!m_main->findChild<BannerBrowser *>("wbBanner")->view());
+}
+
+WENDRAL_GUI_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
