@@ -508,6 +508,24 @@ void TestWebsite::arrangesLiveWindowEvenWhenTiny()
         QCOMPARE(w->StatusBar1()->y(), w->height() - w->StatusBar1()->height());
     }
     w->showMaximized();
+
+    // Arranging on paint settles: a window left alone stops painting.
+    struct PaintCounter : QObject
+    {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++paints;
+            return false;
+        }
+    } counter;
+    QTest::qWait(300);
+    w->installEventFilter(&counter);
+    w->update();
+    QTest::qWait(500);
+    w->removeEventFilter(&counter);
+    QVERIFY2(counter.paints >= 1 && counter.paints <= 3, qPrintable(QString::number(counter.paints)));
 }
 
 void TestWebsite::labelsDoubleOnlyInsideTheFrame()
