@@ -38,7 +38,7 @@ frmAbout::frmAbout(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::f
     // The web address can be reached with Tab and opened with Enter or Space.
     ui->lblWebsite->setFocusPolicy(Qt::StrongFocus);
     // Qt links only focusable widgets into the tab order, so the labels take
-    // focus just while the designed order is linked.
+    // focus just while the layout's order is linked.
     const QList<QWidget *> order{ui->Label2,     ui->Label3,   ui->Label4, ui->lblWebsite,  ui->lblCompany,
                                  ui->lblVersion, ui->Picture1, ui->Label1, ui->SkinLabel1_0};
     QList<Qt::FocusPolicy> policies;

@@ -27,7 +27,7 @@ namespace wendral {
 namespace {
 QPointer<frmWebsite> g_instance;
 
-// The design's status bar height: 315 twips.
+// The layout's status bar height: 315 twips.
 constexpr int kStatusBarHeightTwips = 315;
 } // namespace
 
@@ -50,7 +50,7 @@ frmWebsite::frmWebsite(QWidget *parent) : QWidget(parent), ui(std::make_unique<U
     // A fresh status bar has one panel.
     m_panels = std::make_unique<StatusPanels>(ui->StatusBar1);
 
-    // The design's client size, centred on the screen for when the window is
+    // The layout's client size, centred on the screen for when the window is
     // restored from maximised.
     resize(twipsToPixels(10545), twipsToPixels(8580));
     centerOnScreen(this);

@@ -73,8 +73,8 @@ private slots:
 
     void showsProductVersionOwnerAndWebsite();
     void captionComesFromTheProfile();
-    void designTextsNeverShown();
-    void tabOrderAsDesigned();
+    void layoutTextsNeverShown();
+    void tabOrderAsLaidOut();
     void oneInstanceUntilClosed();
     void websiteRowOpensOrRaisesWebsiteWindow();
 
@@ -128,7 +128,7 @@ void TestAbout::showsProductVersionOwnerAndWebsite()
     QVERIFY(title->font().bold());
     QCOMPARE(title->font().pointSizeF(), 14.25);
     QCOMPARE(about->label(QStringLiteral("lblWebsite"))->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-    // A fixed window of the designed client size.
+    // A fixed window of the laid-out client size.
     QCOMPARE(about->size(), QSize(twipsToPixels(7455), twipsToPixels(2535)));
     QCOMPARE(about->minimumSize(), about->maximumSize());
     QVERIFY(!(about->windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -143,7 +143,7 @@ void TestAbout::captionComesFromTheProfile()
     QCOMPARE(about->label(QStringLiteral("Label1"))->text(), App::productName());
 }
 
-void TestAbout::designTextsNeverShown()
+void TestAbout::layoutTextsNeverShown()
 {
     ShowWatcher watcher;
     qApp->installEventFilter(&watcher);
@@ -155,22 +155,22 @@ void TestAbout::designTextsNeverShown()
     const QHash<QString, QString> fixed{{QStringLiteral("Label2"), QStringLiteral("Version:")},
                                         {QStringLiteral("Label3"), QStringLiteral("Owned By:")},
                                         {QStringLiteral("Label4"), QStringLiteral("Website:")}};
-    const QStringList design{QStringLiteral("Your Program Name"), QStringLiteral("Version:"),
-                             QStringLiteral("Owned By:"), QStringLiteral("Website:")};
+    const QStringList layoutTexts{QStringLiteral("Your Program Name"), QStringLiteral("Version:"),
+                                  QStringLiteral("Owned By:"), QStringLiteral("Website:")};
     QVERIFY(watcher.shownTexts.size() >= 8);
     for (auto it = watcher.shownTexts.cbegin(); it != watcher.shownTexts.cend(); ++it) {
         if (fixed.contains(it.key())) {
             QCOMPARE(it.value(), fixed.value(it.key()));
             continue;
         }
-        QVERIFY2(!design.contains(it.value()), qPrintable(it.key() + QStringLiteral(": ") + it.value()));
+        QVERIFY2(!layoutTexts.contains(it.value()), qPrintable(it.key() + QStringLiteral(": ") + it.value()));
     }
 }
 
-void TestAbout::tabOrderAsDesigned()
+void TestAbout::tabOrderAsLaidOut()
 {
     frmAbout *about = frmAbout::open();
-    const QStringList designed{
+    const QStringList laidOut{
         QStringLiteral("Label2"),     QStringLiteral("Label3"),     QStringLiteral("Label4"),
         QStringLiteral("lblWebsite"), QStringLiteral("lblCompany"), QStringLiteral("lblVersion"),
         QStringLiteral("Picture1"),   QStringLiteral("Label1"),     QStringLiteral("SkinLabel1_0")};
@@ -178,11 +178,11 @@ void TestAbout::tabOrderAsDesigned()
     QWidget *start = about->label(QStringLiteral("Label2"));
     QWidget *w = start;
     do {
-        if (designed.contains(w->objectName()))
+        if (laidOut.contains(w->objectName()))
             chain << w->objectName();
         w = w->nextInFocusChain();
     } while (w && w != start && chain.size() < 50);
-    QCOMPARE(chain, designed);
+    QCOMPARE(chain, laidOut);
 }
 
 void TestAbout::oneInstanceUntilClosed()

@@ -228,13 +228,13 @@ void TestWebsite::addressText()
 void TestWebsite::arrangement_data()
 {
     // window width, height, status bar height -> frame w, h, Text1 w, Command3 left, browser w, h.
-    // Text1 left 540, Command3 width 795, browser at (120, 1140), as designed.
+    // Text1 left 540, Command3 width 795, browser at (120, 1140), as laid out.
     QTest::addColumn<int>("ww");
     QTest::addColumn<int>("wh");
     QTest::addColumn<int>("sh");
     QTest::addColumn<QList<int>>("expected");
-    // Outer size of the design window with a 4 px border and a 24 px title.
-    QTest::newRow("design") << 10665 << 9060 << 315 << QList<int>{10365, 8745, 8730, 9370, 10145, 6490};
+    // Outer size of the laid-out window with a 4 px border and a 24 px title.
+    QTest::newRow("layout size") << 10665 << 9060 << 315 << QList<int>{10365, 8745, 8730, 9370, 10145, 6490};
     // Frame 10365 wide: Text1 = 10365 - 540 - 300 - 795; Command3 = 8730 + 540 + 100;
     // browser = 10365 - 120 - 100 by 8745 - 1140 - 800 - 315.
     QTest::newRow("tiny") << 150 << 150 << 315 << QList<int>{150, 165, 1485, 2125, 70, 2090};
