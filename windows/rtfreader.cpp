@@ -464,6 +464,12 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// Bytes that are text wherever they stand (no syntax, no control byte).
+bool isPlainText(char c)
+{
+    return uchar(c) >= 0x20 && c != '{' && c != '}' && c != '\\';
+}
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -501,7 +507,16 @@ public:
             case '\n':
                 break;
             default:
-                textByte(uchar(c));
+                if (uchar(c) >= 0x20 && m_skipPending == 0 && !ignoring() && top().dest == Dest::Body) {
+                    // A stretch of plain text is taken in one piece.
+                    const char *from = m_p - 1;
+                    while (m_p < m_end && isPlainText(*m_p))
+                        ++m_p;
+                    startText();
+                    m_bytes.append(from, m_p - from);
+                } else {
+                    textByte(uchar(c));
+                }
                 break;
             }
         }
@@ -515,12 +530,32 @@ private:
     Group &top() { return m_stack.back(); }
     bool ignoring() const { return m_stack.isEmpty() || m_overflow > 0 || m_stack.back().dest == Dest::Skip; }
 
-    void warnOnce(int bit, const QString &text)
+    enum Warning
     {
-        if (m_warned & (1u << bit))
+        TooDeep,
+        Unclosed,
+        TrailingText
+    };
+
+    // Each kind of damage is reported once; the text is only built then (a
+    // hostile document may hit the same damage millions of times).
+    void warnOnce(Warning kind)
+    {
+        if (m_warned & (1u << kind))
             return;
-        m_warned |= 1u << bit;
-        m_warnings->append(text);
+        m_warned |= 1u << kind;
+        switch (kind) {
+        case TooDeep:
+            m_warnings->append(
+                QStringLiteral("groups nested deeper than %1 levels were left out").arg(RtfReader::kMaxDepth));
+            break;
+        case Unclosed:
+            m_warnings->append(QStringLiteral("the document ends before all its groups are closed"));
+            break;
+        case TrailingText:
+            m_warnings->append(QStringLiteral("text after the end of the document was ignored"));
+            break;
+        }
     }
 
     void openGroup()
@@ -528,7 +563,7 @@ private:
         m_skipPending = 0;
         if (m_overflow > 0 || m_stack.size() >= RtfReader::kMaxDepth) {
             ++m_overflow;
-            warnOnce(0, QStringLiteral("groups nested deeper than %1 levels were left out").arg(RtfReader::kMaxDepth));
+            warnOnce(TooDeep);
             return;
         }
         if (m_stack.isEmpty())
@@ -1016,11 +1051,11 @@ private:
         const ParaProps para = m_stack.isEmpty() ? ParaProps{} : m_stack.back().para;
         m_cursor.setBlockFormat(blockFormat(para));
         if (!m_done) {
-            warnOnce(1, QStringLiteral("the document ends before all its groups are closed"));
+            warnOnce(Unclosed);
         } else {
             for (const char *q = m_p; q < m_end; ++q) {
                 if (*q != ' ' && *q != '\r' && *q != '\n' && *q != '\t' && *q != '\0') {
-                    warnOnce(2, QStringLiteral("text after the end of the document was ignored"));
+                    warnOnce(TrailingText);
                     break;
                 }
             }
@@ -1141,7 +1176,7 @@ private:
 
     // groups
     QList<Group> m_stack;
-    int m_overflow = 0; // groups opened beyond the depth limit, still open
+    qint64 m_overflow = 0; // groups opened beyond the depth limit, still open
     int m_skipPending = 0;
     char16_t m_highSurrogate = 0;
 
