@@ -390,7 +390,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 bool Form1::showPrompt()
 {
-    if (!m_prompt) {
+    if (!m_prompt || m_prompt->isUnloaded()) {
         m_prompt = new Form3(this);
         m_prompt->Form_Load();
     }

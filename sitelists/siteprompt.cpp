@@ -34,8 +34,6 @@ Form3::Form3(QWidget *mainWindow) : QWidget(nullptr), ui(new Ui::Form3), m_main(
 
 Form3::~Form3()
 {
-    // However the window goes, the waiting decision may stop waiting.
-    shared().promptAnswered = true;
     delete ui;
 }
 
@@ -79,7 +77,9 @@ void Form3::unloadWindow()
 
 void Form3::closeEvent(QCloseEvent *event)
 {
-    // The close box counts as a block: only promptAnswered is set.
+    // The close box counts as a block: only promptAnswered is set. However the
+    // window goes, the waiting decision may stop waiting.
+    m_unloading = true;
     shared().promptAnswered = true;
     event->accept();
 }

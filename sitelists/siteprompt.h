@@ -26,6 +26,8 @@ public:
     // The load steps: main window out of the topmost band when it is in it,
     // the site name shown, the prompt topmost, the main window back, the skin.
     void Form_Load();
+    // True once the window is on its way out: a new question needs a new window.
+    bool isUnloaded() const { return m_unloading; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -1,0 +1,69 @@
+// Start-up: the splash shows for its 75 ticks, then the main window is loaded
+// and shown and the splash is hidden for the rest of the run.
+
+#include "app/mainwindow.h"
+#include "app/runtime.h"
+#include "app/sharedstate.h"
+#include "app/splash.h"
+#include "blocking/memorybrowsers.h"
+#include "branding/profile.h"
+#include "support/guimain.h"
+#include "support/testenv.h"
+
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QTimer>
+
+using namespace wendral;
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void splashThenMainWindow();
+};
+
+void TestStartup::splashThenMainWindow()
+{
+    test::TestEnvironment env;
+    MemoryShellWindows shell;
+    Form1::setShellWindowsSource(&shell);
+    shared().endOnWebsiteClose = true;
+
+    frmSplash splash;
+    QVERIFY(profile().productName.isEmpty()); // empty until the splash loads
+    splash.Form_Load();
+    QVERIFY(!shared().endOnWebsiteClose);
+    QCOMPARE(profile().productName, QStringLiteral("Wendral"));
+    QVERIFY(splash.Timer2->isActive());
+    splash.show();
+    QVERIFY(splash.isVisible());
+    QVERIFY(!splash.mainWindow());
+
+    // Count the ticks as they happen: the main window appears at the 75th.
+    int ticks = 0;
+    int ticksWhenShown = -1;
+    connect(splash.Timer2, &QTimer::timeout, this, [&] { ++ticks; });
+    connect(&splash, &frmSplash::mainWindowShown, this, [&] { ticksWhenShown = ticks; });
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(splash.mainWindow() && splash.mainWindow()->isVisible(), 20000);
+    QVERIFY(clock.elapsed() >= 150);  // 75 ticks of at least 2 ms
+    QCOMPARE(ticksWhenShown + 1, 75); // shown inside the 75th tick, before our counter saw it
+    QCOMPARE(splash.intTemp, qint16(150));
+    QVERIFY(!splash.Timer2->isActive());
+    QVERIFY(!splash.isVisible());
+
+    Form1 *main = splash.mainWindow();
+    QCOMPARE(main->windowTitle(), QStringLiteral("Wendral by Brindlemark"));
+    QCOMPARE(main->findChild<QAbstractButton *>("Command7")->text(), QStringLiteral("Visit ") + App::comments());
+    // No second load, and the splash stays hidden.
+    QTest::qWait(50);
+    QVERIFY(!splash.isVisible());
+    QCOMPARE(ticks, 75);
+    main->unload();
+    Form1::setShellWindowsSource(nullptr);
+}
+
+WENDRAL_GUI_TEST_MAIN(TestStartup)
+#include "tst_startup.moc"
