@@ -15,7 +15,7 @@ void InitProfile()
     g_profile.companyName = App::companyName();
     g_profile.website = App::comments();
     g_profile.skinEnabled = false;
-    g_profile.bannerEnabled = true;
+    g_profile.bannerEnabled = WENDRAL_BANNER_ENABLED != 0;
     g_profile.bannerUrl = QStringLiteral("http://") + App::comments() + QStringLiteral("/freeprograms/banner2.html");
 }
 
