@@ -10,6 +10,17 @@
 #include <QStatusBar>
 #include <QWidget>
 
+// The artwork is compiled into the static core library; a program links its
+// resource data only when something refers to it. Every window uses this file,
+// so registering the resources here makes them available to all of them.
+static void registerAssets()
+{
+    Q_INIT_RESOURCE(assets);
+}
+namespace {
+[[maybe_unused]] const bool g_assetsRegistered = (registerAssets(), true);
+}
+
 namespace wendral {
 
 void installFontFallbacks()
