@@ -1,0 +1,570 @@
+// The DevTools engine against a fake browser endpoint (a WebSocket server in
+// the test): the popup protocol step by step, status text, and peers that
+// misbehave — malformed or huge messages, unknown methods, a socket closed in
+// the middle of a decision, an endpoint that never answers, too many commands.
+
+#include "blocking/cdp/cdpshellwindows.h"
+#include "support/chromiumharness.h"
+#include "support/testenv.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+using namespace wendral;
+using namespace wendral::cdp;
+using namespace wendral::test;
+
+namespace {
+
+// A browser endpoint that answers every command with an empty result unless
+// told otherwise, and records what it was sent.
+class FakeDevTools : public QObject
+{
+    Q_OBJECT
+public:
+    struct Msg
+    {
+        int id = 0;
+        QString method;
+        QJsonObject params;
+        QString sessionId;
+    };
+
+    QWebSocketServer server{QStringLiteral("fake"), QWebSocketServer::NonSecureMode};
+    QList<QWebSocket *> clients;
+    QList<Msg> received;
+    int connections = 0;
+    bool answer = true;          // answer commands at all
+    QSet<QString> silentMethods; // never answered
+    QSet<QString> errorMethods;  // answered with an error
+    QSet<QString> manualMethods; // answered by the test (answerPending)
+    QList<Msg> held;             // the manual ones not yet answered
+
+    ~FakeDevTools() override
+    {
+        // The server deletes its sockets, which report their disconnection:
+        // nothing of ours may hear that once our members are gone.
+        for (QWebSocket *s : std::as_const(clients)) {
+            s->disconnect(this);
+            s->abort();
+        }
+        server.disconnect(this);
+    }
+
+    bool listen(const QString &profileDir)
+    {
+        if (!server.listen(QHostAddress::LocalHost, 0))
+            return false;
+        connect(&server, &QWebSocketServer::newConnection, this, [this] {
+            while (QWebSocket *s = server.nextPendingConnection()) {
+                ++connections;
+                clients << s;
+                connect(s, &QWebSocket::textMessageReceived, this, [this, s](const QString &t) { onText(s, t); });
+                connect(s, &QWebSocket::disconnected, this, [this, s] {
+                    clients.removeAll(s);
+                    s->deleteLater();
+                });
+            }
+        });
+        return writePortFile(profileDir);
+    }
+    bool writePortFile(const QString &profileDir)
+    {
+        return writeFile(profileDir + QStringLiteral("/DevToolsActivePort"),
+                         QByteArray::number(server.serverPort()) + "\n/devtools/browser/fake-" +
+                             QByteArray::number(server.serverPort()));
+    }
+
+    void onText(QWebSocket *s, const QString &text)
+    {
+        const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
+        Msg m{o.value(QStringLiteral("id")).toInt(), o.value(QStringLiteral("method")).toString(),
+              o.value(QStringLiteral("params")).toObject(), o.value(QStringLiteral("sessionId")).toString()};
+        received << m;
+        if (!answer || silentMethods.contains(m.method))
+            return;
+        if (manualMethods.contains(m.method)) {
+            held << m;
+            return;
+        }
+        reply(s, m, errorMethods.contains(m.method));
+    }
+    void reply(QWebSocket *s, const Msg &m, bool error = false)
+    {
+        QJsonObject r{{QStringLiteral("id"), m.id}};
+        if (error)
+            r.insert(QStringLiteral("error"),
+                     QJsonObject{{QStringLiteral("code"), -32000}, {QStringLiteral("message"), QStringLiteral("no")}});
+        else
+            r.insert(QStringLiteral("result"), QJsonObject{});
+        if (!m.sessionId.isEmpty())
+            r.insert(QStringLiteral("sessionId"), m.sessionId);
+        s->sendTextMessage(QString::fromUtf8(QJsonDocument(r).toJson(QJsonDocument::Compact)));
+    }
+    void answerHeld()
+    {
+        const auto list = std::exchange(held, {});
+        for (const Msg &m : list) {
+            if (!clients.isEmpty())
+                reply(clients.first(), m);
+        }
+    }
+    void sendRaw(const QString &text)
+    {
+        for (QWebSocket *s : std::as_const(clients))
+            s->sendTextMessage(text);
+    }
+    void event(const QString &method, const QJsonObject &params, const QString &sessionId = {})
+    {
+        QJsonObject o{{QStringLiteral("method"), method}, {QStringLiteral("params"), params}};
+        if (!sessionId.isEmpty())
+            o.insert(QStringLiteral("sessionId"), sessionId);
+        sendRaw(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
+    }
+    void attach(const QString &targetId, const QString &sessionId, bool waiting, const QString &openerId = {},
+                const QString &url = QStringLiteral("https://site.example/page"),
+                const QString &type = QStringLiteral("page"))
+    {
+        QJsonObject info{
+            {QStringLiteral("targetId"), targetId}, {QStringLiteral("type"), type}, {QStringLiteral("url"), url}};
+        if (!openerId.isEmpty())
+            info.insert(QStringLiteral("openerId"), openerId);
+        event(QStringLiteral("Target.attachedToTarget"), {{QStringLiteral("sessionId"), sessionId},
+                                                          {QStringLiteral("targetInfo"), info},
+                                                          {QStringLiteral("waitingForDebugger"), waiting}});
+    }
+    bool ready() const
+    {
+        return std::any_of(received.begin(), received.end(),
+                           [](const Msg &m) { return m.method == QLatin1String("Target.setAutoAttach"); });
+    }
+    // Index of the first message with this method (and session), from 'from'; -1 if none.
+    int indexOf(const QString &method, const QString &sessionId = QString(), int from = 0) const
+    {
+        for (int i = from; i < received.size(); ++i) {
+            if (received[i].method == method && (sessionId.isNull() || received[i].sessionId == sessionId))
+                return i;
+        }
+        return -1;
+    }
+    QString statusSecret() const
+    {
+        for (const Msg &m : received) {
+            if (m.method != QLatin1String("Page.addScriptToEvaluateOnNewDocument"))
+                continue;
+            const auto match = QRegularExpression(QStringLiteral("var secret = '([^']*)'"))
+                                   .match(m.params.value(QStringLiteral("source")).toString());
+            if (match.hasMatch())
+                return match.captured(1);
+        }
+        return {};
+    }
+};
+
+// A sink whose answer the test sets, and that can wait inside the decision.
+struct TestSink : BrowserEvents
+{
+    std::function<void(bool &)> onNewWindow;
+    int requests = 0;
+    QStringList status;
+    void NewWindow2(bool &cancel) override
+    {
+        ++requests;
+        if (onNewWindow)
+            onNewWindow(cancel);
+    }
+    void StatusTextChange(const QString &text) override { status << text; }
+};
+
+CdpSettings fastSettings()
+{
+    CdpSettings s;
+    s.procRoot.clear();
+    s.scanIntervalMs = 100;
+    s.browser.setupTimeoutMs = 500;
+    s.browser.blockedCloseDelayMs = 300;
+    s.retryDelayMs = 200;
+    s.shutdownWaitMs = 1000;
+    return s;
+}
+
+std::shared_ptr<CdpPage> pageOf(CdpShellWindows &engine, const QString &url)
+{
+    for (const BrowserPtr &b : engine.items()) {
+        if (b->LocationURL() == url)
+            return std::dynamic_pointer_cast<CdpPage>(b);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestCdpEngine : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestEnvironment> env;
+    QString chromiumDir() const { return env->configHome() + QStringLiteral("/chromium"); }
+    QString edgeDir() const { return env->configHome() + QStringLiteral("/microsoft-edge"); }
+
+    // A connected engine with one ordinary page P1 (session S1) and a sink on it.
+    struct Rig
+    {
+        FakeDevTools fake;
+        std::unique_ptr<CdpShellWindows> engine;
+        std::shared_ptr<TestSink> sink = std::make_shared<TestSink>();
+        std::shared_ptr<CdpPage> opener;
+    };
+    std::unique_ptr<Rig> makeRig(const CdpSettings &settings = fastSettings())
+    {
+        auto rig = std::make_unique<Rig>();
+        if (!rig->fake.listen(chromiumDir()))
+            return nullptr;
+        rig->engine = std::make_unique<CdpShellWindows>(settings);
+        if (!waitUntil([&] { return rig->engine->browserDataDirs().contains(chromiumDir()); }, 3000))
+            return nullptr;
+        rig->fake.attach(QStringLiteral("P1"), QStringLiteral("S1"), false, {},
+                         QStringLiteral("https://opener.example/a"));
+        if (!waitUntil([&] { return rig->engine->items().size() == 1; }, 2000))
+            return nullptr;
+        rig->opener = pageOf(*rig->engine, QStringLiteral("https://opener.example/a"));
+        if (!rig->opener)
+            return nullptr;
+        rig->opener->subscribe(rig->sink);
+        return rig;
+    }
+
+private slots:
+    void init() { env = std::make_unique<TestEnvironment>(); }
+    void cleanup() { env.reset(); }
+
+    void blockedPopupFollowsTheFetchRoute()
+    {
+        auto rig = makeRig();
+        QVERIFY(rig);
+        auto &fake = rig->fake;
+        fake.manualMethods << QStringLiteral("Fetch.enable");
+        rig->sink->onNewWindow = [](bool &cancel) { cancel = true; };
+        QSignalSpy registered(rig->engine.get(), &ShellWindows::WindowRegistered);
+
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        QVERIFY(
+            waitUntil([&] { return fake.indexOf(QStringLiteral("Fetch.enable"), QStringLiteral("S2")) >= 0; }, 2000));
+        QCOMPARE(rig->sink->requests, 1);
+        const QJsonObject pattern = fake.received[fake.indexOf(QStringLiteral("Fetch.enable"))]
+                                        .params.value(QStringLiteral("patterns"))
+                                        .toArray()
+                                        .at(0)
+                                        .toObject();
+        QCOMPARE(pattern.value(QStringLiteral("urlPattern")).toString(), QStringLiteral("*"));
+        // Not resumed before its requests can be stopped.
+        QTest::qWait(100);
+        QCOMPARE(fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("S2")), -1);
+        fake.answerHeld();
+        QVERIFY(waitUntil(
+            [&] { return fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("S2")) >= 0; },
+            2000));
+        // Not closed while it is held (that would freeze its opener).
+        QCOMPARE(fake.indexOf(QStringLiteral("Target.closeTarget")), -1);
+
+        fake.event(QStringLiteral("Fetch.requestPaused"),
+                   {{QStringLiteral("requestId"), QStringLiteral("r1")},
+                    {QStringLiteral("request"), QJsonObject{{QStringLiteral("url"), QStringLiteral("https://ad/")}}}},
+                   QStringLiteral("S2"));
+        QVERIFY(waitUntil([&] { return fake.indexOf(QStringLiteral("Target.closeTarget")) >= 0; }, 2000));
+        const int fail = fake.indexOf(QStringLiteral("Fetch.failRequest"), QStringLiteral("S2"));
+        QVERIFY(fail >= 0);
+        QVERIFY(fail < fake.indexOf(QStringLiteral("Target.closeTarget")));
+        QCOMPARE(fake.received[fail].params.value(QStringLiteral("requestId")).toString(), QStringLiteral("r1"));
+        QCOMPARE(fake.received[fail].params.value(QStringLiteral("errorReason")).toString(),
+                 QStringLiteral("BlockedByClient"));
+        QCOMPARE(fake.received[fake.indexOf(QStringLiteral("Target.closeTarget"))]
+                     .params.value(QStringLiteral("targetId"))
+                     .toString(),
+                 QStringLiteral("P2"));
+        // A request that comes late is failed too, never let go.
+        fake.event(QStringLiteral("Fetch.requestPaused"), {{QStringLiteral("requestId"), QStringLiteral("r2")}},
+                   QStringLiteral("S2"));
+        QVERIFY(waitUntil([&] { return fake.indexOf(QStringLiteral("Fetch.failRequest"), {}, fail + 1) >= 0; }, 2000));
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.continueRequest")), -1);
+        // The blocked popup never was a window.
+        QCOMPARE(rig->engine->items().size(), 1);
+        QCOMPARE(registered.count(), 0);
+        QCOMPARE(rig->engine->heldCount(), 0);
+    }
+
+    void blockedPopupThatRequestsNothingIsClosed()
+    {
+        auto rig = makeRig();
+        QVERIFY(rig);
+        rig->sink->onNewWindow = [](bool &cancel) { cancel = true; };
+        rig->fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return rig->fake.indexOf(QStringLiteral("Target.closeTarget")) >= 0; }, 2000));
+        QVERIFY(rig->fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("S2")) <
+                rig->fake.indexOf(QStringLiteral("Target.closeTarget")));
+    }
+
+    void letThroughWhenAllowedWithoutSinkOrWhenTheDecisionFails_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("allowed") << 0;
+        QTest::newRow("no sink") << 1;
+        QTest::newRow("decision throws") << 2;
+    }
+
+    void letThroughWhenAllowedWithoutSinkOrWhenTheDecisionFails()
+    {
+        QFETCH(int, mode);
+        auto rig = makeRig();
+        QVERIFY(rig);
+        if (mode == 1)
+            rig->sink.reset(); // the only sink goes: no one decides
+        if (mode == 2)
+            rig->sink->onNewWindow = [](bool &cancel) {
+                cancel = true;
+                throw std::runtime_error("options unreadable");
+            };
+        QSignalSpy registered(rig->engine.get(), &ShellWindows::WindowRegistered);
+        rig->fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"),
+                         QStringLiteral("about:blank"));
+        QVERIFY(waitUntil(
+            [&] {
+                return rig->fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("S2")) >= 0;
+            },
+            2000));
+        QCOMPARE(rig->fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+        QVERIFY(waitUntil([&] { return registered.count() == 1; }, 1000));
+        QCOMPARE(rig->engine->items().size(), 2);
+        if (mode == 0)
+            QCOMPARE(rig->sink->requests, 1);
+    }
+
+    void targetsWithoutOpenerAndOtherTypesRunAtOnce()
+    {
+        auto rig = makeRig();
+        QVERIFY(rig);
+        auto &fake = rig->fake;
+        fake.attach(QStringLiteral("T1"), QStringLiteral("U1"), true, {}, QStringLiteral("https://user.example/"));
+        fake.attach(QStringLiteral("W1"), QStringLiteral("U2"), true, QStringLiteral("P1"), QString(),
+                    QStringLiteral("service_worker"));
+        QVERIFY(waitUntil(
+            [&] {
+                return fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("U1")) >= 0 &&
+                       fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("U2")) >= 0;
+            },
+            2000));
+        QCOMPARE(rig->sink->requests, 0);
+        QVERIFY(fake.indexOf(QStringLiteral("Target.detachFromTarget")) >= 0);
+        QCOMPARE(rig->engine->items().size(), 2); // the user's tab is a window, the worker is not
+        // The user's tab was armed before it ran.
+        QVERIFY(fake.indexOf(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"), QStringLiteral("U1")) <
+                fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("U1")));
+    }
+
+    void pageFollowsItsTargetAndQuitClosesIt()
+    {
+        auto rig = makeRig();
+        QVERIFY(rig);
+        auto &fake = rig->fake;
+        fake.event(
+            QStringLiteral("Target.targetInfoChanged"),
+            {{QStringLiteral("targetInfo"), QJsonObject{{QStringLiteral("targetId"), QStringLiteral("P1")},
+                                                        {QStringLiteral("type"), QStringLiteral("page")},
+                                                        {QStringLiteral("url"), QStringLiteral("https://b/")}}}});
+        QVERIFY(waitUntil([&] { return rig->opener->LocationURL() == QStringLiteral("https://b/"); }, 2000));
+        rig->opener->Quit();
+        QVERIFY(waitUntil([&] { return fake.indexOf(QStringLiteral("Target.closeTarget")) >= 0; }, 2000));
+        QSignalSpy revoked(rig->engine.get(), &ShellWindows::WindowRevoked);
+        fake.event(QStringLiteral("Target.targetDestroyed"), {{QStringLiteral("targetId"), QStringLiteral("P1")}});
+        QVERIFY(waitUntil([&] { return revoked.count() == 1; }, 2000));
+        QCOMPARE(rig->engine->items().size(), 0);
+        QVERIFY(!rig->opener->LocationURL().has_value());
+    }
+
+    void statusTextOnlyFromTheScript()
+    {
+        auto rig = makeRig();
+        QVERIFY(rig);
+        auto &fake = rig->fake;
+        QVERIFY(waitUntil([&] { return !fake.statusSecret().isEmpty(); }, 2000));
+        const QString secret = fake.statusSecret();
+        auto bind = [&](const QString &payload, const QString &name = QString::fromLatin1(kStatusBindingName)) {
+            fake.event(QStringLiteral("Runtime.bindingCalled"),
+                       {{QStringLiteral("name"), name}, {QStringLiteral("payload"), payload}}, QStringLiteral("S1"));
+        };
+        bind(QStringLiteral("https://spoof.example/"));                               // no secret
+        bind(secret + QStringLiteral("https://other-binding/"), QStringLiteral("x")); // not ours
+        bind(secret + QStringLiteral("https://link.example/a\nb"));
+        bind(secret + QString(5000, u'x'));
+        bind(secret);
+        QVERIFY(waitUntil([&] { return rig->sink->status.size() == 3; }, 2000));
+        QCOMPARE(rig->sink->status.at(0), QStringLiteral("https://link.example/ab"));
+        QCOMPARE(rig->sink->status.at(1).size(), kMaxStatusTextChars);
+        QCOMPARE(rig->sink->status.at(2), QString());
+        // The world the script runs in is not the page's.
+        const int add = fake.indexOf(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"), QStringLiteral("S1"));
+        QCOMPARE(fake.received[add].params.value(QStringLiteral("worldName")).toString(),
+                 QString::fromLatin1(kStatusWorldName));
+    }
+
+    void malformedAndUnknownMessagesAreIgnored()
+    {
+        auto rig = makeRig();
+        QVERIFY(rig);
+        auto &fake = rig->fake;
+        fake.sendRaw(QStringLiteral("{not json"));
+        fake.sendRaw(QStringLiteral("[1,2,3]"));
+        fake.sendRaw(QStringLiteral("{\"id\": 999999, \"result\": {}}"));
+        fake.sendRaw(QStringLiteral("{\"id\": \"x\", \"method\": 5}"));
+        fake.sendRaw(QStringLiteral("{\"method\": \"Target.attachedToTarget\", \"params\": {\"sessionId\": 3}}"));
+        fake.sendRaw(QStringLiteral("{\"method\": \"Target.attachedToTarget\", \"params\": []}"));
+        fake.sendRaw(QStringLiteral("{\"method\": \"Fetch.requestPaused\", \"params\": {}}"));
+        fake.event(QStringLiteral("Made.up"), {{QStringLiteral("x"), 1}});
+        for (QWebSocket *s : std::as_const(fake.clients))
+            s->sendBinaryMessage(QByteArray(100, '\xff'));
+        // Still watching: a popup is decided as ever.
+        rig->sink->onNewWindow = [](bool &cancel) { cancel = true; };
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        QVERIFY(
+            waitUntil([&] { return fake.indexOf(QStringLiteral("Fetch.enable"), QStringLiteral("S2")) >= 0; }, 2000));
+        QCOMPARE(rig->engine->browserCount(), 1);
+        QCOMPARE(rig->engine->items().size(), 1);
+    }
+
+    void socketClosedMidDecision()
+    {
+        auto rig = makeRig();
+        QVERIFY(rig);
+        auto &fake = rig->fake;
+        QSignalSpy revoked(rig->engine.get(), &ShellWindows::WindowRevoked);
+        bool returned = false;
+        rig->sink->onNewWindow = [&](bool &cancel) {
+            // The browser goes while the decision waits (as for the prompt).
+            for (QWebSocket *s : std::as_const(fake.clients))
+                s->close();
+            waitUntil([&] { return revoked.count() == 1; }, 3000);
+            cancel = true;
+            returned = true;
+        };
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return returned; }, 4000));
+        QCOMPARE(revoked.count(), 1);
+        QCOMPARE(rig->engine->items().size(), 0);
+        QCOMPARE(rig->engine->browserCount(), 0);
+        QVERIFY(!rig->opener->LocationURL().has_value());
+        QTest::qWait(100);
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+
+        // The browser is back when its DevToolsActivePort is written again.
+        FakeDevTools second;
+        QVERIFY(second.listen(chromiumDir()));
+        QVERIFY(waitUntil([&] { return rig->engine->browserCount() == 1 && second.ready(); }, 3000));
+    }
+
+    void endpointThatNeverAnswersIsDroppedAndTheOthersStay()
+    {
+        FakeDevTools mute;
+        mute.answer = false;
+        QVERIFY(mute.listen(edgeDir()));
+        auto rig = makeRig();
+        QVERIFY(rig);
+        QVERIFY(waitUntil([&] { return mute.connections >= 1; }, 2000));
+        QCOMPARE(rig->engine->browserCount(), 1);
+        QCOMPARE(rig->engine->browserDataDirs(), QStringList{chromiumDir()});
+        // Tried again later (it may have been busy), still without taking the others down.
+        QVERIFY(waitUntil([&] { return mute.connections >= 2; }, 3000));
+        rig->sink->onNewWindow = [](bool &cancel) { cancel = true; };
+        rig->fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return rig->fake.indexOf(QStringLiteral("Fetch.enable"), QStringLiteral("S2")) >= 0; },
+                          2000));
+        // And when it starts answering, it is watched.
+        mute.answer = true;
+        QVERIFY(waitUntil([&] { return rig->engine->browserCount() == 2; }, 5000));
+    }
+
+    void hugeMessageDropsOnlyThatBrowser()
+    {
+        CdpSettings settings = fastSettings();
+        settings.browser.limits.maxMessageBytes = 64 * 1024;
+        FakeDevTools other;
+        QVERIFY(other.listen(edgeDir()));
+        auto rig = makeRig(settings);
+        QVERIFY(rig);
+        QVERIFY(waitUntil([&] { return rig->engine->browserCount() == 2; }, 3000));
+        QSignalSpy lost(rig->engine.get(), &CdpShellWindows::browserLost);
+        rig->fake.event(QStringLiteral("Runtime.consoleAPICalled"),
+                        {{QStringLiteral("text"), QString(200 * 1024, u'a')}}, QStringLiteral("S1"));
+        QVERIFY(waitUntil([&] { return lost.count() == 1; }, 2000));
+        QCOMPARE(lost.at(0).at(0).toString(), chromiumDir());
+        QCOMPARE(rig->engine->browserDataDirs(), QStringList{edgeDir()});
+        QCOMPARE(rig->engine->items().size(), 0);
+    }
+
+    void tooManyUnansweredCommandsDropTheBrowser()
+    {
+        CdpSettings settings = fastSettings();
+        settings.browser.limits.maxPending = 40;
+        settings.maxRetries = 0;
+        auto rig = makeRig(settings);
+        QVERIFY(rig);
+        rig->fake.answer = false;
+        QSignalSpy lost(rig->engine.get(), &CdpShellWindows::browserLost);
+        for (int i = 0; i < 20; ++i)
+            rig->fake.attach(QStringLiteral("T%1").arg(i), QStringLiteral("U%1").arg(i), false);
+        QVERIFY(waitUntil([&] { return lost.count() == 1; }, 2000));
+        QCOMPARE(rig->engine->browserCount(), 0);
+        QCOMPARE(rig->engine->items().size(), 0);
+    }
+
+    void destroyingTheEngineReleasesHeldPopups()
+    {
+        CdpSettings settings = fastSettings();
+        settings.browser.maxNestedDecisions = 1;
+        auto rig = makeRig(settings);
+        QVERIFY(rig);
+        auto &fake = rig->fake;
+        // One popup held in a decision that waits, one still waiting its turn
+        // behind a full stack of decisions.
+        bool destroyed = false;
+        bool heldBoth = false;
+        rig->sink->onNewWindow = [&](bool &cancel) {
+            heldBoth = waitUntil([&] { return rig->engine->heldCount() == 2; }, 2000);
+            rig->engine.reset();
+            destroyed = true;
+            cancel = true; // too late: it was let go
+        };
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        // The second arrives while the first decision waits.
+        QTimer::singleShot(50, &fake, [&] {
+            fake.attach(QStringLiteral("P3"), QStringLiteral("S3"), true, QStringLiteral("P1"), QString());
+        });
+        QVERIFY(waitUntil([&] { return destroyed; }, 4000));
+        QVERIFY(heldBoth);
+        for (const QString &session : {QStringLiteral("S2"), QStringLiteral("S3")})
+            QVERIFY2(fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), session) >= 0,
+                     qPrintable(session));
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+        QVERIFY(waitUntil([&] { return fake.clients.isEmpty(); }, 2000)); // and then disconnected
+    }
+
+    void browserRestartedInTheSameFolderIsReplaced()
+    {
+        auto rig = makeRig();
+        QVERIFY(rig);
+        QSignalSpy revoked(rig->engine.get(), &ShellWindows::WindowRevoked);
+        FakeDevTools restarted;
+        QVERIFY(restarted.listen(chromiumDir())); // writes the folder's file anew
+        QVERIFY(waitUntil([&] { return restarted.ready(); }, 3000));
+        QVERIFY(waitUntil([&] { return revoked.count() == 1; }, 2000));
+        QCOMPARE(rig->engine->browserCount(), 1);
+        QCOMPARE(rig->engine->items().size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCdpEngine)
+#include "tst_cdpengine.moc"
