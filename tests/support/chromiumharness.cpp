@@ -181,6 +181,24 @@ void ChromiumProcess::kill()
     m_process->waitForFinished(5000);
 }
 
+namespace {
+// True while some process still runs with this profile folder (the browser's
+// helpers outlive it by a moment and keep writing into the folder).
+bool profileInUse(const QString &dir)
+{
+    const QByteArray needle = "--user-data-dir=" + QFile::encodeName(dir);
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        if (!pid.front().isDigit())
+            continue;
+        QFile f(QStringLiteral("/proc/") + pid + QStringLiteral("/cmdline"));
+        if (f.open(QIODevice::ReadOnly) && f.readAll().split('\0').contains(needle))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
 void ChromiumProcess::stop()
 {
     if (!m_process)
@@ -193,6 +211,7 @@ void ChromiumProcess::stop()
         }
     }
     m_process.reset();
+    waitUntil([this] { return !profileInUse(m_dir); }, 5000);
 }
 
 // --------------------------------------------------------------- CdpTestClient
