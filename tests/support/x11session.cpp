@@ -34,6 +34,11 @@ bool X11Session::startServer()
         return false;
     }
     m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+    // A plain desktop colour instead of black, for readable screenshots.
+    const uint32_t background = 0x3a6ea5;
+    xcb_change_window_attributes(m_connection, m_root, XCB_CW_BACK_PIXEL, &background);
+    xcb_clear_area(m_connection, 0, m_root, 0, 0, 0, 0);
+    xcb_flush(m_connection);
     g_current = this;
     return true;
 }
