@@ -47,12 +47,27 @@ QString settingsFile()
     return configDir() + QLatin1Char('/') + App::productName() + QStringLiteral(".conf");
 }
 
-QString programFile(const QString &name) { return joined(programDir(), name); }
-QString dataFile(const QString &name) { return joined(dataDir(), name); }
+QString programFile(const QString &name)
+{
+    return joined(programDir(), name);
+}
+QString dataFile(const QString &name)
+{
+    return joined(dataDir(), name);
+}
 
-void setProgramDir(const QString &dir) { g_programDir = QDir::cleanPath(dir); }
-void setDataDir(const QString &dir) { g_dataDir = QDir::cleanPath(dir); }
-void setConfigDir(const QString &dir) { g_configDir = QDir::cleanPath(dir); }
+void setProgramDir(const QString &dir)
+{
+    g_programDir = QDir::cleanPath(dir);
+}
+void setDataDir(const QString &dir)
+{
+    g_dataDir = QDir::cleanPath(dir);
+}
+void setConfigDir(const QString &dir)
+{
+    g_configDir = QDir::cleanPath(dir);
+}
 
 void resetOverrides()
 {

@@ -50,11 +50,26 @@ QString exeFullPath()
     return canonical.isEmpty() ? file : canonical;
 }
 
-QString productName() { return QStringLiteral(WENDRAL_PRODUCT_NAME); }
-QString companyName() { return QStringLiteral(WENDRAL_COMPANY_NAME); }
-QString comments() { return QStringLiteral(WENDRAL_COMMENTS); }
-int major() { return WENDRAL_VERSION_MAJOR; }
-int minor() { return WENDRAL_VERSION_MINOR; }
+QString productName()
+{
+    return QStringLiteral(WENDRAL_PRODUCT_NAME);
+}
+QString companyName()
+{
+    return QStringLiteral(WENDRAL_COMPANY_NAME);
+}
+QString comments()
+{
+    return QStringLiteral(WENDRAL_COMMENTS);
+}
+int major()
+{
+    return WENDRAL_VERSION_MAJOR;
+}
+int minor()
+{
+    return WENDRAL_VERSION_MINOR;
+}
 } // namespace App
 
 namespace TextFile {

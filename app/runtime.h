@@ -23,8 +23,8 @@ void processPendingMessages();
 
 // The application object: program folder, executable name and product metadata.
 namespace App {
-QString path();    // program folder, no trailing separator
-QString exeName(); // executable base name
+QString path();        // program folder, no trailing separator
+QString exeName();     // executable base name
 QString exeFullPath(); // the real path of the running executable
 QString productName();
 QString companyName();

@@ -5,7 +5,13 @@ namespace {
 SharedState g_state;
 }
 
-SharedState &shared() { return g_state; }
-void resetShared() { g_state = SharedState{}; }
+SharedState &shared()
+{
+    return g_state;
+}
+void resetShared()
+{
+    g_state = SharedState{};
+}
 
 } // namespace wendral

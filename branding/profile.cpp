@@ -7,7 +7,10 @@ namespace {
 Profile g_profile;
 }
 
-Profile &profile() { return g_profile; }
+Profile &profile()
+{
+    return g_profile;
+}
 
 void InitProfile()
 {
@@ -19,6 +22,9 @@ void InitProfile()
     g_profile.bannerUrl = QStringLiteral("http://") + App::comments() + QStringLiteral("/freeprograms/banner2.html");
 }
 
-void resetProfile() { g_profile = Profile{}; }
+void resetProfile()
+{
+    g_profile = Profile{};
+}
 
 } // namespace wendral

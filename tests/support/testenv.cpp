@@ -39,15 +39,39 @@ TestEnvironment::~TestEnvironment()
     qputenv("HOME", m_oldHome);
 }
 
-QString TestEnvironment::configHome() const { return m_dir.path() + QStringLiteral("/config"); }
-QString TestEnvironment::dataHome() const { return m_dir.path() + QStringLiteral("/data"); }
-QString TestEnvironment::runtimeDir() const { return m_dir.path() + QStringLiteral("/runtime"); }
-QString TestEnvironment::wendralConfigDir() const { return configHome() + QStringLiteral("/Wendral"); }
-QString TestEnvironment::wendralDataDir() const { return dataHome() + QStringLiteral("/Wendral"); }
-QString TestEnvironment::buildDir() { return QStringLiteral(WENDRAL_BUILD_DIR); }
-QString TestEnvironment::programPath() { return buildDir() + QStringLiteral("/wendral"); }
+QString TestEnvironment::configHome() const
+{
+    return m_dir.path() + QStringLiteral("/config");
+}
+QString TestEnvironment::dataHome() const
+{
+    return m_dir.path() + QStringLiteral("/data");
+}
+QString TestEnvironment::runtimeDir() const
+{
+    return m_dir.path() + QStringLiteral("/runtime");
+}
+QString TestEnvironment::wendralConfigDir() const
+{
+    return configHome() + QStringLiteral("/Wendral");
+}
+QString TestEnvironment::wendralDataDir() const
+{
+    return dataHome() + QStringLiteral("/Wendral");
+}
+QString TestEnvironment::buildDir()
+{
+    return QStringLiteral(WENDRAL_BUILD_DIR);
+}
+QString TestEnvironment::programPath()
+{
+    return buildDir() + QStringLiteral("/wendral");
+}
 
-XvfbServer::~XvfbServer() { stop(); }
+XvfbServer::~XvfbServer()
+{
+    stop();
+}
 
 bool XvfbServer::start(const QString &screen)
 {
@@ -61,9 +85,10 @@ bool XvfbServer::start(const QString &screen)
         dup2(writeEnd, 3);
     });
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("3"), QStringLiteral("-noreset"),
-                                              QStringLiteral("-screen"), QStringLiteral("0"), screen,
-                                              QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    m_process->start(QStringLiteral("Xvfb"),
+                     {QStringLiteral("-displayfd"), QStringLiteral("3"), QStringLiteral("-noreset"),
+                      QStringLiteral("-screen"), QStringLiteral("0"), screen, QStringLiteral("-nolisten"),
+                      QStringLiteral("tcp")});
     ::close(fds[1]);
     if (!m_process->waitForStarted(5000)) {
         ::close(fds[0]);
