@@ -438,6 +438,7 @@ private slots:
     void alwaysOnTopSetsAndClearsTheAboveStateWithoutMoving();
     void minimiseWithoutATrayKeepsTheWindowOnTheTaskbar();
     void storedDownWithoutATrayStartsMinimisedOnTheTaskbar();
+    void closeBoxEndsTheProgramWithTheSettingsSaved();
 
 private:
     // A fresh display for the program: Xvfb, openbox, and trayer if asked.
@@ -801,23 +802,53 @@ void TestProgram::storedDownWithoutATrayStartsMinimisedOnTheTaskbar()
     QVERIFY(startDesktop(false));
     seed({{Settings::kState, QStringLiteral("down")}, {Settings::kShowHelp, QStringLiteral("0")}});
     QVERIFY(startProgram());
+    // Wait until the manager has taken the window on, whichever way.
     xcb_window_t window = 0;
     QVERIFY2(waitFor(
                  [&] {
                      window = mainWindow(*m_desktop);
-                     return (window && m_desktop->wmState(window) == 3) || !m_program->running();
+                     return (window && clientList(*m_desktop).contains(window)) || !m_program->running();
                  },
                  kStartTimeout),
              qPrintable(m_program->outcome()));
     QVERIFY(m_program->running());
+    QTest::qWait(500); // let a late change of state arrive
+    window = mainWindow(*m_desktop);
     QVERIFY(clientList(*m_desktop).contains(window));
-    QTest::qWait(300);
-    QCOMPARE(m_desktop->wmState(window), 3);
+    QCOMPARE(m_desktop->wmState(window), 3); // iconic: minimised on the taskbar
     QCOMPARE(stored(Settings::kState), QStringLiteral("down"));
 
     QVERIFY(m_program->signal(SIGTERM));
     QVERIFY2(m_program->endedCleanly(), qPrintable(m_program->outcome()));
     QCOMPARE(stored(Settings::kState), QStringLiteral("down"));
+}
+
+void TestProgram::closeBoxEndsTheProgramWithTheSettingsSaved()
+{
+    QVERIFY(startDesktop(false));
+    seed({{Settings::kShowHelp, QStringLiteral("0")}, {Settings::kStopped, QStringLiteral("7")}});
+    QVERIFY(startProgram());
+    const xcb_window_t window = waitForMainWindow();
+    QVERIFY2(window, qPrintable(m_program->outcome()));
+    QVERIFY(!stored(Settings::kAllowed).has_value());
+
+    // What the frame's close button does: ask the manager to close the window.
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = m_desktop->atom("_NET_CLOSE_WINDOW");
+    message.data.data32[0] = XCB_CURRENT_TIME;
+    message.data.data32[1] = 2; // from a pager or the user
+    xcb_send_event(m_desktop->connection(), 0, m_desktop->root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&message));
+    xcb_flush(m_desktop->connection());
+
+    QVERIFY2(m_program->endedCleanly(), qPrintable(m_program->outcome()));
+    QCOMPARE(stored(Settings::kStopped), QStringLiteral("7"));
+    QCOMPARE(stored(Settings::kAllowed), QStringLiteral("brindlemark.example\r\n"));
+    QCOMPARE(stored(Settings::kState), QStringLiteral("up"));
 }
 
 // The test process's own widgets need a real display with a window manager
