@@ -201,18 +201,23 @@ void Form1::Form_Load()
 
 void Form1::showLoaded()
 {
-    centerOnScreen(this);
-    if (windowState() & Qt::WindowMinimized) {
-        if (trayAvailable()) {
-            // Hidden into the tray: the state handler records "down".
-            windowStateChanged();
-            return;
-        }
-        showMinimized();
+    const bool minimised = windowState() & Qt::WindowMinimized;
+    if (minimised && trayAvailable()) {
+        // Straight into the tray: the state handler records "down".
         windowStateChanged();
         return;
     }
+    // Without a tray the window starts minimised on the taskbar. On X11 a
+    // window that is minimised before it is first mapped comes up normal, so
+    // it is shown first and minimised from the event queue.
+    if (minimised)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    centerOnScreen(this);
     show();
+    if (minimised) {
+        QMetaObject::invokeMethod(
+            this, [this] { setWindowState(windowState() | Qt::WindowMinimized); }, Qt::QueuedConnection);
+    }
 }
 
 // ---- options ----
