@@ -23,9 +23,9 @@ using namespace wendral;
 
 namespace {
 
-// Reads an Exec value the way the Desktop Entry Specification says a launcher
+// Reads an Exec value the way the freedesktop Desktop Entry standard says a launcher
 // must: first the string escapes, then the quoting, then the field codes.
-// Returns false for a line the specification does not allow.
+// Returns false for a line that standard does not allow.
 bool parseExec(const QString &value, QStringList *argv)
 {
     QString unescaped;
@@ -316,7 +316,7 @@ void TestAutostart::desktopLauncherStartsIt()
     const QString marker = m_env->home() + "/started by gio";
     // No "%" here: GLib looks for the program before it turns "%%" back into
     // "%", so it cannot load an entry for such a path (the entry is right by
-    // the specification, which entryStartsTheProgram checks).
+    // the standard, which entryStartsTheProgram checks).
     const QString program = makeScript("a b/it's \"x\" $y `z` \\ (c)", "w w.sh", marker);
     AddRemove().AddToRun("Wendral", program);
     QProcess launcher;
