@@ -9,7 +9,8 @@ build="${WENDRAL_BUILD_DIR:-$here/build}"
 export DBUS_SESSION_BUS_ADDRESS=disabled:
 status=0
 if [ -x "$here/scripts/fuzz-rtf.sh" ]; then
-  "$here/scripts/fuzz-rtf.sh" || status=$?
+  # Its clang build lives beside this clone's build, never shared between clones.
+  WENDRAL_FUZZ_BUILD="${build}-fuzz" "$here/scripts/fuzz-rtf.sh" || status=$?
 fi
 cd "$build"
 # Unit and widget tests run two at a time; browser and X server tests run alone.
