@@ -367,22 +367,34 @@ bool asksForWrite(quint32 access)
     return (access & writeBits) != 0;
 }
 
-qint32 openKey(HKEY key, const QString &subKey, std::optional<quint32> access, HKEY *result)
+// The common start of opening and creating a key: the handle it hangs from,
+// the full path of the subkey and its hive, or the status that stops the call.
+qint32 resolveSubKey(HKEY key, const QString &subKey, HKEY *result, Target *base, QStringList *full, Hive **hive)
 {
     if (result)
         *result = 0;
     if (!result)
         return ERROR_INVALID_PARAMETER;
-    Target base;
-    if (const qint32 rc = lookupHandle(key, &base); rc != ERROR_SUCCESS)
+    if (const qint32 rc = lookupHandle(key, base); rc != ERROR_SUCCESS)
         return rc;
     QStringList parts;
     if (const qint32 rc = splitPath(subKey, &parts); rc != ERROR_SUCCESS)
         return rc;
-    Hive &hive = hiveFor(base.root);
-    if (!findKey(hive.tree, base.path))
+    *hive = &hiveFor(base->root);
+    if (!findKey((*hive)->tree, base->path))
         return ERROR_KEY_DELETED;
-    const QStringList full = base.path + parts;
+    *full = base->path + parts;
+    return ERROR_SUCCESS;
+}
+
+qint32 openKey(HKEY key, const QString &subKey, std::optional<quint32> access, HKEY *result)
+{
+    Target base;
+    QStringList full;
+    Hive *hivePtr = nullptr;
+    if (const qint32 rc = resolveSubKey(key, subKey, result, &base, &full, &hivePtr); rc != ERROR_SUCCESS)
+        return rc;
+    Hive &hive = *hivePtr;
     if (!findKey(hive.tree, full))
         return ERROR_FILE_NOT_FOUND;
     const bool writable = hiveWritable(hive);
@@ -398,20 +410,12 @@ qint32 openKey(HKEY key, const QString &subKey, std::optional<quint32> access, H
 
 qint32 createKey(HKEY key, const QString &subKey, std::optional<quint32> access, HKEY *result, quint32 *disposition)
 {
-    if (result)
-        *result = 0;
-    if (!result)
-        return ERROR_INVALID_PARAMETER;
     Target base;
-    if (const qint32 rc = lookupHandle(key, &base); rc != ERROR_SUCCESS)
+    QStringList full;
+    Hive *hivePtr = nullptr;
+    if (const qint32 rc = resolveSubKey(key, subKey, result, &base, &full, &hivePtr); rc != ERROR_SUCCESS)
         return rc;
-    QStringList parts;
-    if (const qint32 rc = splitPath(subKey, &parts); rc != ERROR_SUCCESS)
-        return rc;
-    Hive &hive = hiveFor(base.root);
-    if (!findKey(hive.tree, base.path))
-        return ERROR_KEY_DELETED;
-    const QStringList full = base.path + parts;
+    Hive &hive = *hivePtr;
     const bool writable = hiveWritable(hive);
     if (access && asksForWrite(*access) && !writable)
         return ERROR_ACCESS_DENIED;

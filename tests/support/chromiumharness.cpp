@@ -1,4 +1,5 @@
 #include "support/chromiumharness.h"
+#include "support/testenv.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -203,13 +204,7 @@ void ChromiumProcess::stop()
 {
     if (!m_process)
         return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
-    }
+    stopProcess(*m_process);
     m_process.reset();
     waitUntil([this] { return !profileInUse(m_dir); }, 5000);
 }

@@ -128,14 +128,19 @@ void XvfbServer::stop()
 {
     if (!m_process)
         return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(2000);
-        }
-    }
+    stopProcess(*m_process);
     m_process.reset();
+}
+
+void stopProcess(QProcess &process, int graceMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(graceMs)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
 }
 
 QByteArray readFile(const QString &path)

@@ -55,6 +55,10 @@ private:
     QString m_display;
 };
 
+// Asks a child process to end, kills it when it does not within graceMs, and
+// waits for it either way.
+void stopProcess(QProcess &process, int graceMs = 5000);
+
 // Reads a whole file; empty when it is missing.
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &content);
