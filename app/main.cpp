@@ -1,7 +1,7 @@
-#include "app/formtools.h"
-#include "app/splash.h"
+#include "app/program.h"
 #include "app/termination.h"
-#include "windows/webengine.h"
+#include "ui/formtools.h"
+#include "ui/webengine.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -22,9 +22,7 @@ int main(int argc, char **argv)
     wendral::installFontFallbacks();
     wendral::installTerminationHandlers();
 
-    wendral::frmSplash splash;
-    splash.Form_Load();
-    wendral::centerOnScreen(&splash);
-    splash.show();
+    wendral::Program program;
+    program.start();
     return app.exec();
 }

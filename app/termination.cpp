@@ -9,6 +9,8 @@
 
 namespace wendral {
 namespace {
+// Globals on purpose: a signal handler can reach nothing else. The pipe
+// carries the signal from the handler to the event loop; the handler runs there.
 int g_pipe[2] = {-1, -1};
 std::function<void()> g_handler;
 

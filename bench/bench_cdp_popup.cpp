@@ -7,10 +7,10 @@
 //     requests that reached the server for the blocked popups (must be 0).
 // Usage: bench_cdp_popup [count]   (default 100 popups per series)
 
-#include "blocking/cdp/cdpshellwindows.h"
-#include "blocking/popupdecision.h"
-#include "blocking/sound.h"
-#include "blocking/tracker.h"
+#include "blocking/browsertracker.h"
+#include "blocking/cdp/cdpbrowserwindows.h"
+#include "core/popupdecision.h"
+#include "platform/soundplayer.h"
 #include "support/chromiumharness.h"
 #include "support/decisionfakes.h"
 #include "support/testenv.h"
@@ -129,8 +129,8 @@ int main(int argc, char **argv)
     // B: Wendral watching, letting every popup through.
     CdpSettings settings;
     settings.procRoot.clear();
-    auto engine = std::make_unique<CdpShellWindows>(settings);
-    auto tracker = std::make_unique<cIEWindows>(engine.get());
+    auto engine = std::make_unique<CdpBrowserWindows>(settings);
+    auto tracker = std::make_unique<BrowserTracker>(engine.get());
     if (!waitUntil(
             [&] {
                 for (const BrowserPtr &b : engine->items()) {

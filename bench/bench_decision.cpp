@@ -1,10 +1,10 @@
 // Times the popup decision and the list lookup behind it for allowed lists of
 // 10 to 100 000 entries. Prints the median of many runs per cell.
 
-#include "app/sharedstate.h"
-#include "blocking/memorybrowsers.h"
-#include "blocking/popupdecision.h"
-#include "blocking/sound.h"
+#include "core/popupdecision.h"
+#include "core/programstate.h"
+#include "platform/soundplayer.h"
+#include "support/memorybrowsers.h"
 
 #include <QCoreApplication>
 
@@ -69,8 +69,8 @@ int main(int argc, char **argv)
         const QString missing = QStringLiteral("popups.example.net");
         shared().allowedList = list;
 
-        const double miss = medianMicros([&] { sink = decision::isListed(missing, list); });
-        const double hit = medianMicros([&] { sink = decision::isListed(last, list); });
+        const double miss = medianMicros([&] { sink = isSiteListed(missing, list); });
+        const double hit = medianMicros([&] { sink = isSiteListed(last, list); });
         browser.setLocation(QStringLiteral("http://popups.example.net/ad?id=1"));
         const double blocked = medianMicros([&] {
             bool cancel = false;

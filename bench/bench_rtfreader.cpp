@@ -5,7 +5,7 @@
 // median of 5 runs per cell, and the shipped help document's reading and
 // layout time.
 
-#include "windows/rtfreader.h"
+#include "ui/rtfreader.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>

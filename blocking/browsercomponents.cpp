@@ -32,24 +32,46 @@ std::vector<std::weak_ptr<BrowserEvents>> BrowserObject::liveSinks()
     return m_sinks; // a copy: handlers may subscribe or unsubscribe meanwhile
 }
 
-bool BrowserObject::raiseNewWindow2(bool &cancel)
+bool BrowserObject::raiseNewWindowRequest(const NewWindowRequestPtr &request)
 {
-    bool any = false;
     for (const auto &weak : liveSinks()) {
         if (auto sink = weak.lock()) { // held for the whole handler
-            any = true;
-            sink->NewWindow2(cancel);
+            sink->newWindowRequested(request);
+            return true;
         }
     }
-    return any;
+    return false;
 }
 
 void BrowserObject::raiseStatusTextChange(const QString &text)
 {
     for (const auto &weak : liveSinks()) {
         if (auto sink = weak.lock())
-            sink->StatusTextChange(text);
+            sink->statusTextChanged(text);
     }
+}
+
+void NewWindowRequest::settle(Verdict verdict)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_abandoned = nullptr;
+    // Moved out first: the callback may drop the last reference to this request.
+    const auto settle = std::move(m_settle);
+    if (settle)
+        settle(verdict);
+}
+
+void NewWindowRequest::abandon()
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_settle = nullptr;
+    const auto abandoned = std::move(m_abandoned);
+    if (abandoned)
+        abandoned();
 }
 
 } // namespace wendral

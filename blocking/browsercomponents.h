@@ -1,31 +1,58 @@
 #pragma once
 // What Wendral relies on in the browsers it watches, independent of any engine:
 // a collection of open browser windows that reports windows coming and going,
-// and per window its address, its new-window requests (decided before the
-// window opens) and its status text. The in-memory engine that tests drive and
-// the DevTools-protocol engine for Chromium-family browsers both implement it.
+// and per window its address, its new-window requests (held by the browser
+// until they are settled) and its status text. The DevTools-protocol engine for
+// Chromium-family browsers implements it, and so does the in-memory engine
+// that tests drive.
+
+#include "core/popupdecision.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace wendral {
 
+// One new-window request. The browser holds the new window until the request
+// is settled; only the first verdict counts. When the window goes away before
+// that, the browser abandons the request: whoever was going to settle it is
+// told, and a later verdict does nothing.
+class NewWindowRequest
+{
+public:
+    explicit NewWindowRequest(std::function<void(Verdict)> settle) : m_settle(std::move(settle)) {}
+
+    void settle(Verdict verdict);
+    bool isSettled() const { return m_done; }
+
+    // For the one who decides later: run when the request is abandoned.
+    void onAbandoned(std::function<void()> callback) { m_abandoned = std::move(callback); }
+    // For the browser: the window went away unsettled.
+    void abandon();
+
+private:
+    std::function<void(Verdict)> m_settle;
+    std::function<void()> m_abandoned;
+    bool m_done = false;
+};
+using NewWindowRequestPtr = std::shared_ptr<NewWindowRequest>;
+
 // The events a sink receives from one browser window.
 class BrowserEvents
 {
 public:
     virtual ~BrowserEvents() = default;
-    // Raised before the browser opens a new window; the browser waits for the
-    // handler. Setting cancel to true stops the window.
-    virtual void NewWindow2(bool &cancel) = 0;
+    // Raised before the browser opens a new window.
+    virtual void newWindowRequested(const NewWindowRequestPtr &request) = 0;
     // The browser's status text (the address of the link under the mouse, or
     // empty when the mouse leaves it).
-    virtual void StatusTextChange(const QString &text) = 0;
+    virtual void statusTextChanged(const QString &text) = 0;
 };
 
 // One browser window (a page). Sinks subscribe by weak reference, so dropping a
@@ -39,18 +66,18 @@ public:
 
     // Address of the page the window shows; no value when it cannot be read
     // (for instance when the window has gone).
-    virtual std::optional<QString> LocationURL() const = 0;
+    virtual std::optional<QString> pageUrl() const = 0;
     // Closes the window.
-    virtual void Quit() = 0;
+    virtual void close() = 0;
 
     void subscribe(const std::shared_ptr<BrowserEvents> &sink);
     void unsubscribe(const BrowserEvents *sink);
     int sinkCount() const;
 
 protected:
-    // For engines: raise the events on every live subscribed sink, in order of
-    // subscription. Returns false when no sink was there to decide.
-    bool raiseNewWindow2(bool &cancel);
+    // For engines: hands the request to the first live sink. Returns false
+    // when no sink was there to decide (the request is then not settled).
+    bool raiseNewWindowRequest(const NewWindowRequestPtr &request);
     void raiseStatusTextChange(const QString &text);
 
 private:
@@ -60,8 +87,8 @@ private:
 
 using BrowserPtr = std::shared_ptr<BrowserObject>;
 
-// The collection of open browser windows (the shell's window collection).
-class ShellWindows : public QObject
+// The collection of open browser windows.
+class BrowserWindows : public QObject
 {
     Q_OBJECT
 public:
@@ -70,9 +97,9 @@ public:
     virtual QList<BrowserPtr> items() const = 0;
 
 signals:
-    // Once per window opened or closed; the cookie carries no meaning.
-    void WindowRegistered(int cookie);
-    void WindowRevoked(int cookie);
+    // Once per window opened or closed.
+    void windowOpened();
+    void windowClosed();
 };
 
 } // namespace wendral

@@ -76,14 +76,14 @@ CdpPage::CdpPage(CdpBrowser *browser, const QString &targetId, const QString &ur
     : m_browser(browser), m_targetId(targetId), m_url(url)
 {}
 
-std::optional<QString> CdpPage::LocationURL() const
+std::optional<QString> CdpPage::pageUrl() const
 {
     if (m_gone || !m_browser)
         return std::nullopt;
     return m_url;
 }
 
-void CdpPage::Quit()
+void CdpPage::close()
 {
     if (!m_gone && m_browser)
         m_browser->closeTarget(m_targetId);
@@ -184,8 +184,7 @@ void CdpBrowser::loseAll(Loss why)
         m_conn->disconnect(this);
         m_conn->close();
     }
-    m_queue.clear();
-    m_held.clear();
+    abandonHeld(std::exchange(m_held, {}));
     m_blocked.clear();
     m_sessionTargets.clear();
     const std::vector<QString> order = std::exchange(m_order, {});
@@ -318,8 +317,7 @@ void CdpBrowser::onAttached(const QJsonObject &params)
         h.openerId = t.openerId;
         m_held.insert(sessionId, h);
         if (opener->registered) {
-            m_queue.push_back(sessionId);
-            scheduleDecision();
+            decide(sessionId);
         } else {
             // Opened by a popup that is itself being blocked (a script can
             // reach into the blank window it got): it goes the same way.
@@ -455,58 +453,64 @@ void CdpBrowser::onTargetDestroyed(const QString &targetId)
 void CdpBrowser::forgetHeld(const QString &sessionId)
 {
     m_blocked.remove(sessionId);
-    if (m_held.remove(sessionId))
-        std::erase(m_queue, sessionId);
-}
-
-void CdpBrowser::scheduleDecision()
-{
-    // Never decided inside the socket's own notification: the decision may wait
-    // in a nested event loop, and this browser's messages must keep flowing
-    // meanwhile (new pages are armed and resumed without delay).
-    QTimer::singleShot(0, this, &CdpBrowser::runNextDecision);
-}
-
-void CdpBrowser::runNextDecision()
-{
-    if (m_lost || m_releasing || m_queue.empty())
+    const auto held = m_held.find(sessionId);
+    if (held == m_held.end())
         return;
-    if (m_deciding >= m_options.maxNestedDecisions)
-        return; // rescheduled when a running decision ends
-    const QString sessionId = m_queue.front();
-    m_queue.pop_front();
+    const NewWindowRequestPtr request = held->request;
+    m_held.erase(held);
+    // The popup went while its decision was out: whoever decides it is told.
+    if (request)
+        request->abandon();
+}
+
+void CdpBrowser::abandonHeld(const QHash<QString, Held> &held)
+{
+    for (const Held &h : held) {
+        if (h.request)
+            h.request->abandon();
+    }
+}
+
+void CdpBrowser::decide(const QString &sessionId)
+{
     const auto held = m_held.find(sessionId);
     if (held == m_held.end() || held->phase != Phase::Waiting)
         return;
     held->phase = Phase::Deciding;
     const auto opener = m_targets.constFind(held->openerId);
     const std::shared_ptr<CdpPage> page = opener != m_targets.constEnd() ? opener->page : nullptr;
+    if (!page || page->isGone()) {
+        letThrough(sessionId);
+        return;
+    }
+    // The verdict may come at once or when the setup question is answered;
+    // this object may be gone by then.
+    QPointer<CdpBrowser> self(this);
+    auto request = std::make_shared<NewWindowRequest>([self, sessionId](Verdict verdict) {
+        if (self)
+            self->applyVerdict(sessionId, verdict);
+    });
+    held->request = request;
+    bool raised = false;
+    try {
+        raised = page->requestNewWindow(request);
+    } catch (...) {
+        raised = false; // a failed decision lets the request through
+    }
+    if (!raised)
+        request->settle(Verdict::Allow);
+}
 
-    bool cancel = false;
-    bool decided = false;
-    if (page && !page->isGone()) {
-        // The page, and this object, may go while the decision waits: keep the
-        // page, and look at nothing of ours before checking that we are still here.
-        QPointer<CdpBrowser> self(this);
-        ++m_deciding;
-        try {
-            decided = page->fireNewWindow2(cancel);
-        } catch (...) {
-            decided = false; // a failed decision lets the request through
-        }
-        if (!self)
-            return;
-        --m_deciding;
-    }
-    const auto after = m_held.find(sessionId);
-    if (!m_lost && after != m_held.end() && after->phase == Phase::Deciding) {
-        if (decided && cancel)
-            block(sessionId);
-        else
-            letThrough(sessionId);
-    }
-    if (!m_queue.empty())
-        scheduleDecision();
+void CdpBrowser::applyVerdict(const QString &sessionId, Verdict verdict)
+{
+    const auto held = m_held.find(sessionId);
+    if (m_lost || held == m_held.end() || held->phase != Phase::Deciding)
+        return;
+    held->request.reset();
+    if (verdict == Verdict::Block)
+        block(sessionId);
+    else
+        letThrough(sessionId);
 }
 
 void CdpBrowser::letThrough(const QString &sessionId)
@@ -609,12 +613,10 @@ void CdpBrowser::onBindingCalled(const QJsonObject &params, const QString &sessi
 void CdpBrowser::releaseAll()
 {
     m_releasing = true;
-    m_queue.clear();
-    if (!m_conn || m_lost) {
-        m_held.clear();
-        return;
-    }
     const auto held = std::exchange(m_held, {});
+    abandonHeld(held);
+    if (!m_conn || m_lost)
+        return;
     for (const Held &h : held) {
         if (h.phase == Phase::Blocking) {
             // Already decided: it goes, but it must not load on our way out.

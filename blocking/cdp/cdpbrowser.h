@@ -14,7 +14,6 @@
 #include <QSet>
 #include <QString>
 
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -29,8 +28,8 @@ class CdpPage : public BrowserObject
 public:
     CdpPage(CdpBrowser *browser, const QString &targetId, const QString &url);
 
-    std::optional<QString> LocationURL() const override;
-    void Quit() override;
+    std::optional<QString> pageUrl() const override;
+    void close() override;
 
     QString targetId() const { return m_targetId; }
     bool isGone() const { return m_gone; }
@@ -38,7 +37,7 @@ public:
     // For the engine.
     void setUrl(const QString &url) { m_url = url; }
     void setGone() { m_gone = true; }
-    bool fireNewWindow2(bool &cancel) { return raiseNewWindow2(cancel); }
+    bool requestNewWindow(const NewWindowRequestPtr &request) { return raiseNewWindowRequest(request); }
     void fireStatusTextChange(const QString &text) { raiseStatusTextChange(text); }
 
 private:
@@ -82,9 +81,6 @@ public:
         int blockedCloseDelayMs = 1500;
         // Page targets kept per browser; beyond this, new targets are only resumed.
         int maxTargets = 2000;
-        // Decisions that may run inside one another (each waits in a nested
-        // event loop); further popups wait their turn, still held.
-        int maxNestedDecisions = 8;
         // Longest wait for a new page's status script to be in place before
         // the page is resumed anyway.
         int armWaitMs = 300;
@@ -150,6 +146,7 @@ private:
         QString openerId;
         Phase phase = Phase::Waiting;
         bool resumed = false;
+        NewWindowRequestPtr request; // while the decision is out
     };
 
     void openNext();
@@ -169,12 +166,13 @@ private:
     int resume(const QString &sessionId, int timeoutMs = -1);
     void registerPage(Target &t);
     void revokePage(Target &t);
-    void scheduleDecision();
-    void runNextDecision();
+    void decide(const QString &sessionId);
+    void applyVerdict(const QString &sessionId, Verdict verdict);
     void letThrough(const QString &sessionId);
     void block(const QString &sessionId);
     void finishBlock(const QString &sessionId);
     void forgetHeld(const QString &sessionId);
+    void abandonHeld(const QHash<QString, Held> &held);
     void loseAll(Loss why);
 
     CdpEndpoint m_endpoint;
@@ -192,8 +190,6 @@ private:
     std::vector<QString> m_order;             // registered pages, in order
     QHash<QString, Held> m_held;              // by session id
     QSet<QString> m_blocked;                  // sessions of blocked popups: their requests fail
-    std::deque<QString> m_queue;              // held popups waiting for their decision
-    int m_deciding = 0;                       // decisions running (nested)
     std::vector<int> m_releaseCommands;       // sent by releaseAll, awaited by isSettled
 };
 

@@ -2,11 +2,11 @@
 // it, two at once (one found through its process's command line), and a browser
 // killed outright.
 
-#include "app/sharedstate.h"
-#include "blocking/cdp/cdpshellwindows.h"
-#include "blocking/popupdecision.h"
-#include "blocking/sound.h"
-#include "blocking/tracker.h"
+#include "core/programstate.h"
+#include "blocking/cdp/cdpbrowserwindows.h"
+#include "core/popupdecision.h"
+#include "platform/soundplayer.h"
+#include "blocking/browsertracker.h"
 #include "support/chromiumharness.h"
 #include "support/decisionfakes.h"
 #include "support/testenv.h"
@@ -73,10 +73,10 @@ private slots:
 
     void browsersComeAndGo()
     {
-        CdpShellWindows engine;
-        cIEWindows tracker(&engine);
-        QSignalSpy registered(&engine, &ShellWindows::WindowRegistered);
-        QSignalSpy revoked(&engine, &ShellWindows::WindowRevoked);
+        CdpBrowserWindows engine;
+        BrowserTracker tracker(&engine);
+        QSignalSpy registered(&engine, &BrowserWindows::WindowRegistered);
+        QSignalSpy revoked(&engine, &BrowserWindows::WindowRevoked);
         QCOMPARE(engine.items().size(), 0);
         QCOMPARE(tracker.Count(), 0);
 
@@ -146,9 +146,9 @@ private slots:
                           QByteArray::number(deadPort) + "\n/devtools/browser/gone\n"));
         CdpSettings settings;
         settings.procRoot.clear();
-        CdpShellWindows engine(settings);
-        QSignalSpy connected(&engine, &CdpShellWindows::browserConnected);
-        QSignalSpy lost(&engine, &CdpShellWindows::browserLost);
+        CdpBrowserWindows engine(settings);
+        QSignalSpy connected(&engine, &CdpBrowserWindows::browserConnected);
+        QSignalSpy lost(&engine, &CdpBrowserWindows::browserLost);
         QTest::qWait(1500);
         QCOMPARE(engine.browserCount(), 0);
         QCOMPARE(connected.count(), 0);

@@ -2,11 +2,11 @@
 // real tracker, sinks and decision: each kind of popup blocked or let through,
 // the status text from the mouse, a user's own tab, and letting go at exit.
 
-#include "app/sharedstate.h"
-#include "blocking/cdp/cdpshellwindows.h"
-#include "blocking/popupdecision.h"
-#include "blocking/sound.h"
-#include "blocking/tracker.h"
+#include "core/programstate.h"
+#include "blocking/cdp/cdpbrowserwindows.h"
+#include "core/popupdecision.h"
+#include "platform/soundplayer.h"
+#include "blocking/browsertracker.h"
 #include "support/chromiumharness.h"
 #include "support/decisionfakes.h"
 #include "support/testenv.h"
@@ -60,8 +60,8 @@ class TestCdpPopups : public QObject
     FakeOptions options;
     FakePrompt prompt;
     RecordingSoundPlayer sound;
-    std::unique_ptr<CdpShellWindows> engine;
-    std::unique_ptr<cIEWindows> tracker;
+    std::unique_ptr<CdpBrowserWindows> engine;
+    std::unique_ptr<BrowserTracker> tracker;
     int serial = 0;
 
     // Opens an opener tab as a user would and waits until the engine watches
@@ -153,8 +153,8 @@ private slots:
         // Only the standard folders: other browsers on this machine stay out.
         CdpSettings settings;
         settings.procRoot.clear();
-        engine = std::make_unique<CdpShellWindows>(settings);
-        tracker = std::make_unique<cIEWindows>(engine.get());
+        engine = std::make_unique<CdpBrowserWindows>(settings);
+        tracker = std::make_unique<BrowserTracker>(engine.get());
         QVERIFY(waitUntil([&] { return engine->browserCount() == 1; }, 5000));
         QVERIFY(client.open(chrome.browserWsUrl()));
         QVERIFY(!client.call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}})
@@ -278,7 +278,7 @@ private slots:
     {
         // Blocking on, and a tab the user opens (no opener) loads at once.
         const QString path = QStringLiteral("/user-tab");
-        QSignalSpy registered(engine.get(), &ShellWindows::WindowRegistered);
+        QSignalSpy registered(engine.get(), &BrowserWindows::WindowRegistered);
         const QString target = client.createTab(http.url(path));
         QVERIFY(!target.isEmpty());
         QVERIFY(waitUntil([&] { return http.count(path) == 1; }, 5000));

@@ -9,11 +9,11 @@
 // read from outside; that case builds the main window in this process on a
 // display of its own and presses the key with xdotool.
 
-#include "app/formtools.h"
-#include "app/mainwindow.h"
-#include "app/settingsstore.h"
-#include "app/sharedstate.h"
-#include "branding/profile.h"
+#include "ui/formtools.h"
+#include "ui/mainwindow.h"
+#include "core/settingsstore.h"
+#include "core/programstate.h"
+#include "core/profile.h"
 #include "support/testenv.h"
 #include "support/x11session.h"
 
@@ -263,7 +263,7 @@ QString xpropState(xcb_window_t window)
 // following the tab order of its layout.
 int tabsTo(const QString &name)
 {
-    QFile ui(QStringLiteral(WENDRAL_SOURCE_DIR "/branding/layouts/Form1.ui"));
+    QFile ui(QStringLiteral(WENDRAL_SOURCE_DIR "/ui/layouts/mainwindow.ui"));
     if (!ui.open(QIODevice::ReadOnly))
         return -1;
     QStringList order;
@@ -654,8 +654,8 @@ void TestProgram::superZTogglesThePassWhileTheWindowIsHidden()
     InitProfile();
     profile().bannerEnabled = false; // keeps the web engine out of this process
 
-    auto window = std::make_unique<Form1>();
-    window->Form_Load();
+    auto window = std::make_unique<MainWindow>();
+    window->load();
     window->showLoaded();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     const xcb_window_t id = static_cast<xcb_window_t>(window->winId());

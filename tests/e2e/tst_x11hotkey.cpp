@@ -2,7 +2,7 @@
 // window is hidden or has the focus, whatever lock keys are on, only as
 // Super+Z, and is shared correctly with other X clients.
 
-#include "blocking/hotkey.h"
+#include "platform/globalhotkey.h"
 #include "support/testenv.h"
 #include "support/x11session.h"
 

@@ -4,8 +4,8 @@
 
 #include "support/testenv.h"
 #include "support/x11session.h"
-#include "system/ontop.h"
-#include "system/ontop_x11.h"
+#include "platform/windowstacker.h"
+#include "platform/linux/x11windowstacker.h"
 
 #include <QApplication>
 #include <QTest>

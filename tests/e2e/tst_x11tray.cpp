@@ -3,7 +3,7 @@
 // context click open the menu at the mouse, other clicks and a double click's
 // second click do not; it leaves when removed.
 
-#include "app/tray.h"
+#include "platform/trayicon.h"
 #include "support/testenv.h"
 #include "support/x11session.h"
 

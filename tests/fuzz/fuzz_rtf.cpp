@@ -2,7 +2,7 @@
 // a sanitizer report, a leak or a hang, and the resulting document must lay
 // out (the help window shows whatever the reader produced).
 
-#include "windows/rtfreader.h"
+#include "ui/rtfreader.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QByteArray>

@@ -1,12 +1,14 @@
 // The About window: what it shows after loading, its tab order, and the web
 // address opening the website window.
 
-#include "app/runtime.h"
-#include "branding/about.h"
-#include "branding/profile.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
+#include "ui/aboutwindow.h"
+#include "core/profile.h"
 #include "support/testenv.h"
-#include "windows/webengine.h"
-#include "windows/website.h"
+#include "ui/webengine.h"
+#include "ui/websitewindow.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -31,7 +33,7 @@ public:
     std::atomic<int> makerRequests{0};
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
-        if (info.requestUrl().host() == App::comments()) {
+        if (info.requestUrl().host() == ProductInfo::website()) {
             ++makerRequests;
             info.block(true);
         }
@@ -97,25 +99,25 @@ void TestAbout::init()
 
 void TestAbout::cleanup()
 {
-    delete frmAbout::instance();
-    QVERIFY(!frmAbout::instance());
+    delete AboutWindow::instance();
+    QVERIFY(!AboutWindow::instance());
 }
 
 void TestAbout::cleanupTestCase()
 {
-    delete frmWebsite::instance();
+    delete WebsiteWindow::instance();
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
 }
 
 void TestAbout::showsProductVersionOwnerAndWebsite()
 {
-    frmAbout *about = frmAbout::open();
+    AboutWindow *about = AboutWindow::open();
     QVERIFY(about && about->isVisible());
     QCOMPARE(about->windowTitle(), QStringLiteral("About Wendral"));
     QCOMPARE(about->label(QStringLiteral("Label1"))->text(), QStringLiteral("Wendral"));
     QCOMPARE(about->label(QStringLiteral("lblVersion"))->text(), QStringLiteral("1.0"));
     QCOMPARE(about->label(QStringLiteral("lblCompany"))->text(), QStringLiteral("Brindlemark"));
-    QCOMPARE(about->label(QStringLiteral("lblWebsite"))->text(), App::comments());
+    QCOMPARE(about->label(QStringLiteral("lblWebsite"))->text(), ProductInfo::website());
     QCOMPARE(about->label(QStringLiteral("Label2"))->text(), QStringLiteral("Version:"));
     QCOMPARE(about->label(QStringLiteral("Label3"))->text(), QStringLiteral("Owned By:"));
     QCOMPARE(about->label(QStringLiteral("Label4"))->text(), QStringLiteral("Website:"));
@@ -138,16 +140,16 @@ void TestAbout::captionComesFromTheProfile()
 {
     // The caption reads the profile while the rows read the metadata.
     profile().productName = QStringLiteral("Other Name");
-    frmAbout *about = frmAbout::open();
+    AboutWindow *about = AboutWindow::open();
     QCOMPARE(about->windowTitle(), QStringLiteral("About Other Name"));
-    QCOMPARE(about->label(QStringLiteral("Label1"))->text(), App::productName());
+    QCOMPARE(about->label(QStringLiteral("Label1"))->text(), ProductInfo::productName());
 }
 
 void TestAbout::layoutTextsNeverShown()
 {
     ShowWatcher watcher;
     qApp->installEventFilter(&watcher);
-    frmAbout *about = frmAbout::open();
+    AboutWindow *about = AboutWindow::open();
     qApp->removeEventFilter(&watcher);
     QVERIFY(about);
     QVERIFY(watcher.sawShow);
@@ -169,7 +171,7 @@ void TestAbout::layoutTextsNeverShown()
 
 void TestAbout::tabOrderAsLaidOut()
 {
-    frmAbout *about = frmAbout::open();
+    AboutWindow *about = AboutWindow::open();
     const QStringList laidOut{
         QStringLiteral("Label2"),     QStringLiteral("Label3"),     QStringLiteral("Label4"),
         QStringLiteral("lblWebsite"), QStringLiteral("lblCompany"), QStringLiteral("lblVersion"),
@@ -187,35 +189,35 @@ void TestAbout::tabOrderAsLaidOut()
 
 void TestAbout::oneInstanceUntilClosed()
 {
-    frmAbout *first = frmAbout::open();
-    QCOMPARE(frmAbout::open(), first);
-    QCOMPARE(frmAbout::instance(), first);
-    QPointer<frmAbout> gone = first;
+    AboutWindow *first = AboutWindow::open();
+    QCOMPARE(AboutWindow::open(), first);
+    QCOMPARE(AboutWindow::instance(), first);
+    QPointer<AboutWindow> gone = first;
     QVERIFY(first->close());
     QTRY_VERIFY(gone.isNull());
-    QVERIFY(!frmAbout::instance());
-    frmAbout *second = frmAbout::open();
+    QVERIFY(!AboutWindow::instance());
+    AboutWindow *second = AboutWindow::open();
     QVERIFY(second);
     QCOMPARE(second->label(QStringLiteral("lblVersion"))->text(), QStringLiteral("1.0"));
 }
 
 void TestAbout::websiteRowOpensOrRaisesWebsiteWindow()
 {
-    QVERIFY(!frmWebsite::instance());
-    frmAbout *about = frmAbout::open();
+    QVERIFY(!WebsiteWindow::instance());
+    AboutWindow *about = AboutWindow::open();
     QLabel *row = about->label(QStringLiteral("lblWebsite"));
     QVERIFY(QTest::qWaitForWindowExposed(about));
 
     // Only a left click opens it.
     QTest::mouseClick(row, Qt::RightButton, {}, row->rect().center());
-    QVERIFY(!frmWebsite::instance());
+    QVERIFY(!WebsiteWindow::instance());
 
     QTest::mouseClick(row, Qt::LeftButton, {}, row->rect().center());
-    frmWebsite *site = frmWebsite::instance();
+    WebsiteWindow *site = WebsiteWindow::instance();
     QVERIFY(site);
     QVERIFY(site->isVisible());
     QVERIFY(about->isVisible()); // the About window stays open
-    QCOMPARE(site->windowTitle(), App::comments());
+    QCOMPARE(site->windowTitle(), ProductInfo::website());
     QSignalSpy finished(site->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
     QVERIFY(finished.wait(15000));
     QVERIFY(m_block.makerRequests.load() >= 1);
@@ -225,7 +227,7 @@ void TestAbout::websiteRowOpensOrRaisesWebsiteWindow()
     const int requests = m_block.makerRequests.load();
     QSignalSpy started(site->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
     QTest::mouseClick(row, Qt::LeftButton, {}, row->rect().center());
-    QCOMPARE(frmWebsite::instance(), site);
+    QCOMPARE(WebsiteWindow::instance(), site);
     QVERIFY(!(site->windowState() & Qt::WindowMinimized));
     QTest::qWait(400);
     QCOMPARE(started.count(), 0);
@@ -233,13 +235,13 @@ void TestAbout::websiteRowOpensOrRaisesWebsiteWindow()
 
     // From the keyboard: the address takes focus and Enter opens the window
     // again after it was closed.
-    QPointer<frmWebsite> closed = site;
+    QPointer<WebsiteWindow> closed = site;
     QVERIFY(site->close());
     QTRY_VERIFY(closed.isNull());
     QCOMPARE(row->focusPolicy(), Qt::StrongFocus);
     QTest::keyClick(row, Qt::Key_Return);
-    QVERIFY(frmWebsite::instance());
-    QVERIFY(frmWebsite::instance()->isVisible());
+    QVERIFY(WebsiteWindow::instance());
+    QVERIFY(WebsiteWindow::instance()->isVisible());
 }
 
 // Not a test: shows the About window and saves a picture of it with its
@@ -252,7 +254,7 @@ static int screenshot(const QString &path)
     QApplication app(argc, argv);
     test::TestEnvironment env;
     InitProfile();
-    frmAbout *about = frmAbout::open();
+    AboutWindow *about = AboutWindow::open();
     if (!QTest::qWaitForWindowExposed(about))
         return 3;
     QTest::qWait(1000);

@@ -1,11 +1,13 @@
-#include "app/paths.h"
-#include "app/runtime.h"
-#include "app/settingsstore.h"
-#include "branding/profile.h"
-#include "branding/skin.h"
+#include "core/paths.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
+#include "core/settingsstore.h"
+#include "core/profile.h"
+#include "ui/skin.h"
 #include "support/testenv.h"
-#include "system/ontop.h"
-#include "windows/helpwindow.h"
+#include "platform/windowstacker.h"
+#include "ui/helpwindow.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -50,11 +52,11 @@ QVariant storedShowHelp()
 }
 
 // Closes the window and lets its deferred deletion run.
-void closeForm(Form8 *form)
+void closeForm(HelpWindow *form)
 {
     if (!form)
         return;
-    QPointer<Form8> guard(form);
+    QPointer<HelpWindow> guard(form);
     form->close();
     QTRY_VERIFY(guard.isNull());
 }
@@ -102,7 +104,7 @@ void TestHelpWindow::init()
 
 void TestHelpWindow::cleanup()
 {
-    closeForm(Form8::instance());
+    closeForm(HelpWindow::instance());
     Settings::setWriteObserver({});
     setWindowStacker(nullptr);
     resetProfile();
@@ -134,7 +136,7 @@ void TestHelpWindow::presentDocumentShownWithStoredState()
     if (stored != QLatin1String("<absent>"))
         storeShowHelp(stored);
 
-    Form8 *form = Form8::open();
+    HelpWindow *form = HelpWindow::open();
     QVERIFY(form);
     QVERIFY(form->isVisible());
     QVERIFY(form->documentLoaded());
@@ -157,7 +159,7 @@ void TestHelpWindow::missingDocumentShownEmpty()
     Paths::setProgramDir(emptyProgramDir.path());
     storeShowHelp(QStringLiteral("0"));
 
-    Form8 *form = Form8::open();
+    HelpWindow *form = HelpWindow::open();
     QVERIFY(form->isVisible()); // still shown, by the opener
     QVERIFY(!form->documentLoaded());
     QVERIFY(form->rtf1()->document()->isEmpty());
@@ -173,7 +175,7 @@ void TestHelpWindow::unreadableDocumentLeavesTextEmpty()
     QVERIFY(test::writeFile(programDir.filePath("Help.rtf"), "This is not a rich-text document."));
     storeShowHelp(QStringLiteral("0"));
 
-    Form8 *form = Form8::open();
+    HelpWindow *form = HelpWindow::open();
     QVERIFY(form->isVisible());
     QVERIFY(!form->documentLoaded());
     QVERIFY(form->rtf1()->document()->isEmpty());
@@ -184,7 +186,7 @@ void TestHelpWindow::unreadableDocumentLeavesTextEmpty()
 
 void TestHelpWindow::clearingAndCheckingTheBoxStoreAtOnce()
 {
-    Form8 *form = Form8::open();
+    HelpWindow *form = HelpWindow::open();
     QVERIFY(form->check1()->isChecked());
     QVERIFY(helpWantedAtStartup());
 
@@ -195,7 +197,7 @@ void TestHelpWindow::clearingAndCheckingTheBoxStoreAtOnce()
 
     // "View Help" still opens it, with the box cleared.
     closeForm(form);
-    form = Form8::open();
+    form = HelpWindow::open();
     QVERIFY(form->isVisible());
     QVERIFY(form->documentLoaded());
     QVERIFY(!form->check1()->isChecked());
@@ -230,24 +232,24 @@ void TestHelpWindow::startupTestNeedsExactlyOne()
 
 void TestHelpWindow::openReusesTheLoadedWindowAndCloseUnloadsIt()
 {
-    QVERIFY(!Form8::instance());
-    Form8 *first = Form8::open();
-    QCOMPARE(Form8::instance(), first);
-    QCOMPARE(Form8::open(), first);      // a second opening shows the loaded window
+    QVERIFY(!HelpWindow::instance());
+    HelpWindow *first = HelpWindow::open();
+    QCOMPARE(HelpWindow::instance(), first);
+    QCOMPARE(HelpWindow::open(), first);      // a second opening shows the loaded window
     QCOMPARE(m_stacker.calls.size(), 1); // and does not load it again
 
     closeForm(first); // closing unloads it
-    QVERIFY(!Form8::instance());
+    QVERIFY(!HelpWindow::instance());
 
-    Form8 *second = Form8::open(); // the next opening loads anew
+    HelpWindow *second = HelpWindow::open(); // the next opening loads anew
     QVERIFY(second);
-    QCOMPARE(Form8::instance(), second);
+    QCOMPARE(HelpWindow::instance(), second);
     QCOMPARE(m_stacker.calls.size(), 2);
 }
 
 void TestHelpWindow::layoutGeometry()
 {
-    Form8 *form = Form8::open();
+    HelpWindow *form = HelpWindow::open();
     QCOMPARE(form->windowTitle(), QStringLiteral("Readme/Help"));
     QCOMPARE(pixelsToTwips(form->width()), 10290);
     QCOMPARE(pixelsToTwips(form->height()), 7920);
@@ -277,7 +279,7 @@ void TestHelpWindow::layoutGeometry()
 
 void TestHelpWindow::centredWhenShown()
 {
-    Form8 *form = Form8::open();
+    HelpWindow *form = HelpWindow::open();
     QScreen *screen = form->screen();
     QVERIFY(screen);
     const QPoint centre = screen->availableGeometry().center();
@@ -292,12 +294,12 @@ void TestHelpWindow::centredWhenShown()
 
 void TestHelpWindow::skinStepRunsOnlyWhenEnabled()
 {
-    Form8 *plain = Form8::open();
+    HelpWindow *plain = HelpWindow::open();
     QVERIFY(!skinObject()); // the skin is never created while it is off
     closeForm(plain);
 
     profile().skinEnabled = true;
-    Form8 *skinned = Form8::open();
+    HelpWindow *skinned = HelpWindow::open();
     QVERIFY(skinObject());
     QVERIFY(skinObject()->isApplied(skinned));
     QVERIFY(skinned->documentLoaded()); // the other steps still ran
@@ -309,7 +311,7 @@ void TestHelpWindow::screenshot()
     const QString out = qEnvironmentVariable("WENDRAL_SCREENSHOT");
     if (out.isEmpty())
         QSKIP("WENDRAL_SCREENSHOT names no file");
-    Form8 *form = Form8::open();
+    HelpWindow *form = HelpWindow::open();
     QVERIFY(QTest::qWaitForWindowExposed(form));
     QTest::qWait(500); // let the window manager draw its frame
     QScreen *screen = form->screen();

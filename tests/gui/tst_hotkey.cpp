@@ -2,7 +2,7 @@
 // events, only while hooked; the hook lets go of the key at unhook and when the
 // main window goes away first.
 
-#include "blocking/hotkey.h"
+#include "platform/globalhotkey.h"
 #include "support/fakehotkey.h"
 
 #include <QTest>

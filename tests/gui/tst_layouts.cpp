@@ -1,13 +1,15 @@
 // The designed layouts of the main window, the site prompt and the splash:
 // names, containers, geometry (twips at 15 per pixel), captions and tooltips.
 
-#include "app/formtools.h"
-#include "app/mainwindow.h"
-#include "app/runtime.h"
-#include "app/splash.h"
-#include "blocking/memorybrowsers.h"
-#include "branding/profile.h"
-#include "sitelists/siteprompt.h"
+#include "ui/formtools.h"
+#include "ui/mainwindow.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
+#include "ui/splashwindow.h"
+#include "support/memorybrowsers.h"
+#include "core/profile.h"
+#include "ui/siteprompt.h"
 #include "support/testenv.h"
 
 #include <QAbstractButton>
@@ -64,23 +66,23 @@ private slots:
 
 private:
     std::unique_ptr<test::TestEnvironment> m_env;
-    std::unique_ptr<MemoryShellWindows> m_shell;
-    std::unique_ptr<Form1> m_main;
+    std::unique_ptr<MemoryBrowserWindows> m_shell;
+    std::unique_ptr<MainWindow> m_main;
 };
 
 void TestLayouts::init()
 {
     m_env = std::make_unique<test::TestEnvironment>();
-    m_shell = std::make_unique<MemoryShellWindows>();
-    Form1::setShellWindowsSource(m_shell.get());
+    m_shell = std::make_unique<MemoryBrowserWindows>();
+    MainWindow::setShellWindowsSource(m_shell.get());
     InitProfile();
-    m_main = std::make_unique<Form1>();
+    m_main = std::make_unique<MainWindow>();
 }
 
 void TestLayouts::cleanup()
 {
     m_main.reset();
-    Form1::setShellWindowsSource(nullptr);
+    MainWindow::setShellWindowsSource(nullptr);
     m_shell.reset();
     resetProfile();
     m_env.reset();
@@ -288,7 +290,7 @@ void TestLayouts::menusAndTrayMenu()
 
 void TestLayouts::promptLayout()
 {
-    Form3 prompt(m_main.get());
+    SitePrompt prompt(m_main.get());
     QCOMPARE(prompt.windowTitle(), QStringLiteral("Popup Detected!"));
     QCOMPARE(prompt.size(), twips(0, 0, 6840, 3285).size());
     QVERIFY(!(prompt.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
@@ -351,7 +353,7 @@ void TestLayouts::promptLayout()
 
 void TestLayouts::splashLayout()
 {
-    frmSplash splash;
+    SplashWindow splash;
     QCOMPARE(splash.size(), twips(0, 0, 7170, 4770).size());
     QVERIFY(splash.windowFlags() & Qt::FramelessWindowHint);
     auto *image = child<QLabel>(&splash, "Image1");

@@ -2,26 +2,28 @@
 // with their messages and writes, the list buttons, the commands, both menus,
 // the tray menu, the window state, the banner room and the unload.
 
-#include "app/formtools.h"
-#include "app/mainwindow.h"
-#include "app/paths.h"
-#include "app/runtime.h"
-#include "app/settingsstore.h"
-#include "app/sharedstate.h"
-#include "blocking/hotkey.h"
-#include "blocking/memorybrowsers.h"
-#include "branding/about.h"
-#include "branding/banner.h"
-#include "branding/profile.h"
-#include "sitelists/sitelists.h"
+#include "ui/formtools.h"
+#include "ui/mainwindow.h"
+#include "core/paths.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
+#include "core/settingsstore.h"
+#include "core/programstate.h"
+#include "platform/globalhotkey.h"
+#include "support/memorybrowsers.h"
+#include "ui/aboutwindow.h"
+#include "ui/banner.h"
+#include "core/profile.h"
+#include "core/sitelists.h"
 #include "support/fakehotkey.h"
 #include "support/guimain.h"
 #include "support/testenv.h"
-#include "system/cregister.h"
-#include "system/ontop.h"
-#include "system/registry.h"
-#include "windows/helpwindow.h"
-#include "windows/website.h"
+#include "core/registryvalues.h"
+#include "platform/windowstacker.h"
+#include "core/registry.h"
+#include "ui/helpwindow.h"
+#include "ui/websitewindow.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -74,7 +76,7 @@ private slots:
     void noBannerLeavesTheDesignLayout();
 
 private:
-    Form1 *load(bool banner = false);
+    MainWindow *load(bool banner = false);
     QCheckBox *check(const char *name) { return m_main->findChild<QCheckBox *>(QString::fromLatin1(name)); }
     QAbstractButton *button(const char *name)
     {
@@ -89,19 +91,19 @@ private:
     void store(const QString &key, const QString &value) { Settings::write(key, value); }
 
     std::unique_ptr<test::TestEnvironment> m_env;
-    std::unique_ptr<MemoryShellWindows> m_shell;
+    std::unique_ptr<MemoryBrowserWindows> m_shell;
     std::unique_ptr<test::FakeGlobalHotkey> m_hotkey;
-    std::unique_ptr<Form1> m_main;
+    std::unique_ptr<MainWindow> m_main;
     QList<Write> m_writes;
 };
 
 void TestMainWindow::init()
 {
     m_env = std::make_unique<test::TestEnvironment>();
-    m_shell = std::make_unique<MemoryShellWindows>();
+    m_shell = std::make_unique<MemoryBrowserWindows>();
     m_hotkey = std::make_unique<test::FakeGlobalHotkey>();
     setGlobalHotkey(m_hotkey.get());
-    Form1::setShellWindowsSource(m_shell.get());
+    MainWindow::setShellWindowsSource(m_shell.get());
     m_writes.clear();
     Settings::setWriteObserver([this](const QString &k, const QString &v) { m_writes.append({k, v}); });
 }
@@ -109,14 +111,14 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     Settings::setWriteObserver({});
-    if (Form8 *help = Form8::instance())
+    if (HelpWindow *help = HelpWindow::instance())
         delete help;
-    if (frmAbout *about = frmAbout::instance())
+    if (AboutWindow *about = AboutWindow::instance())
         delete about;
-    if (frmWebsite *web = frmWebsite::instance())
+    if (WebsiteWindow *web = WebsiteWindow::instance())
         delete web;
     m_main.reset();
-    Form1::setShellWindowsSource(nullptr);
+    MainWindow::setShellWindowsSource(nullptr);
     setGlobalHotkey(nullptr);
     m_hotkey.reset();
     m_shell.reset();
@@ -125,12 +127,12 @@ void TestMainWindow::cleanup()
     m_env.reset();
 }
 
-Form1 *TestMainWindow::load(bool banner)
+MainWindow *TestMainWindow::load(bool banner)
 {
     InitProfile();
     profile().bannerEnabled = banner;
-    m_main = std::make_unique<Form1>();
-    m_main->Form_Load();
+    m_main = std::make_unique<MainWindow>();
+    m_main->load();
     m_main->showLoaded();
     return m_main.get();
 }
@@ -139,7 +141,7 @@ void TestMainWindow::firstStartOnACleanMachine()
 {
     load();
     QCOMPARE(m_main->windowTitle(), QStringLiteral("Wendral by Brindlemark"));
-    QCOMPARE(button("Command7")->text(), QStringLiteral("Visit ") + App::comments());
+    QCOMPARE(button("Command7")->text(), QStringLiteral("Visit ") + ProductInfo::website());
     // Blocking, setup mode and sounds on; links, on-top and run-at-start off.
     QVERIFY(check("Check1")->isChecked());
     QVERIFY(check("Check2")->isChecked());
@@ -152,14 +154,14 @@ void TestMainWindow::firstStartOnACleanMachine()
     QCOMPARE(m_main->panels().text(2), QString());
     const int half = pixelsToTwips(m_main->width()) / 2;
     QVERIFY(qAbs(m_main->panels().widthTwips(1) - half) <= 15);
-    QCOMPARE(test::readFile(Module1::allowedFile()), App::comments().toUtf8() + "\r\n");
+    QCOMPARE(test::readFile(Module1::allowedFile()), ProductInfo::website().toUtf8() + "\r\n");
     QCOMPARE(test::readFile(Module1::disallowedFile()), QByteArray("\r\n"));
     QCOMPARE(m_main->findChild<QListWidget *>("List1")->count(), 1);
     QCOMPARE(m_main->findChild<QListWidget *>("List2")->count(), 0);
-    QCOMPARE(shared().allowedList, App::comments() + QStringLiteral("\r\n"));
+    QCOMPARE(shared().allowedList, ProductInfo::website() + QStringLiteral("\r\n"));
     // Sound is restored as on, and its handler writes it; nothing else is written.
     QCOMPARE(m_writes, (QList<Write>{{"chkSound", "1"}}));
-    QVERIFY(Form8::instance() && Form8::instance()->isVisible());
+    QVERIFY(HelpWindow::instance() && HelpWindow::instance()->isVisible());
     QVERIFY(m_main->isVisible());
     QCOMPARE(m_main->state(), QStringLiteral("up"));
     QVERIFY(m_hotkey->isRegistered());
@@ -186,7 +188,7 @@ void TestMainWindow::restoredOptionsRunTheirHandlersSilently()
     QVERIFY(windowStacker().isAbove(m_main.get()));
     QCOMPARE(m_writes, (QList<Write>{{"chkOnTop", "1"}}));
     // The help window opened at start-up is made topmost too.
-    QVERIFY(windowStacker().isAbove(Form8::instance()));
+    QVERIFY(windowStacker().isAbove(HelpWindow::instance()));
     // Their messages were lost: panel 2 did not exist yet.
     QCOMPARE(m_main->panels().text(2), QString());
 }
@@ -220,10 +222,10 @@ void TestMainWindow::showHelpOtherThanOneOpensNoHelp()
 {
     store("showHelp", "0");
     load();
-    QVERIFY(!Form8::instance() || !Form8::instance()->isVisible());
+    QVERIFY(!HelpWindow::instance() || !HelpWindow::instance()->isVisible());
     // "View Help" still opens it.
     action("mnuHelpItem_0")->trigger();
-    QVERIFY(Form8::instance() && Form8::instance()->isVisible());
+    QVERIFY(HelpWindow::instance() && HelpWindow::instance()->isVisible());
 }
 
 void TestMainWindow::largestCounterIsShownExactly()
@@ -306,14 +308,14 @@ void TestMainWindow::alwaysOnTopStacksHelpAndAbout()
     QVERIFY(windowStacker().isAbove(m_main.get()));
     action("mnuHelpItem_0")->trigger();
     action("mnuAboutItem_0")->trigger();
-    QVERIFY(windowStacker().isAbove(Form8::instance()));
-    QVERIFY(frmAbout::instance() && frmAbout::instance()->isVisible());
-    QVERIFY(windowStacker().isAbove(frmAbout::instance()));
+    QVERIFY(windowStacker().isAbove(HelpWindow::instance()));
+    QVERIFY(AboutWindow::instance() && AboutWindow::instance()->isVisible());
+    QVERIFY(windowStacker().isAbove(AboutWindow::instance()));
     // Switching on-top off takes only the main window out of the band.
     QTest::mouseClick(check("Check3"), Qt::LeftButton);
     QVERIFY(!shared().alwaysOnTop);
     QVERIFY(!windowStacker().isAbove(m_main.get()));
-    QVERIFY(windowStacker().isAbove(Form8::instance()));
+    QVERIFY(windowStacker().isAbove(HelpWindow::instance()));
 }
 
 void TestMainWindow::runAtStartupWritesAndRemovesTheAutostartEntry()
@@ -323,14 +325,14 @@ void TestMainWindow::runAtStartupWritesAndRemovesTheAutostartEntry()
     QVERIFY(!QFile::exists(entry));
     QTest::mouseClick(check("Check4"), Qt::LeftButton);
     QVERIFY(QFile::exists(entry));
-    QVERIFY(test::readFile(entry).contains(App::exeFullPath().toUtf8()));
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE,
+    QVERIFY(test::readFile(entry).contains(ProductInfo::executablePath().toUtf8()));
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE,
                                      QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
                                      QStringLiteral("Wendral"), QStringLiteral("none")),
-             App::exeFullPath());
+             ProductInfo::executablePath());
     QTest::mouseClick(check("Check4"), Qt::LeftButton);
     QVERIFY(!QFile::exists(entry));
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE,
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE,
                                      QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
                                      QStringLiteral("Wendral"), QStringLiteral("none")),
              QStringLiteral("none"));
@@ -366,7 +368,7 @@ void TestMainWindow::addButtonsAddTextAsTyped()
     QCOMPARE(list1->item(2)->text(), QStringLiteral(" spaced.example "));
     QCOMPARE(text1->text(), QStringLiteral(" spaced.example ")); // the box is not cleared
     QCOMPARE(test::readFile(Module1::allowedFile()),
-             App::comments().toUtf8() + "\r\n spaced.example \r\n spaced.example \r\n\r\n");
+             ProductInfo::website().toUtf8() + "\r\n spaced.example \r\n spaced.example \r\n\r\n");
     QVERIFY(shared().allowedList.endsWith(QStringLiteral(" spaced.example \r\n spaced.example \r\n")));
 
     auto *text2 = m_main->findChild<QLineEdit *>("Text2");
@@ -466,11 +468,11 @@ void TestMainWindow::toolsMenuAddsAndRemovesTheToolbarEntry()
     const QString key =
         QStringLiteral("Software\\Microsoft\\Internet Explorer\\Extensions\\{ECC5777A-6E88-BFCE-13CE-81F134789E7B}");
     action("mnuToolsItem_0")->trigger();
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("ButtonText"), {}),
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("ButtonText"), {}),
              QStringLiteral("Wendral"));
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("Exec"), {}), App::exeFullPath());
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("Exec"), {}), ProductInfo::executablePath());
     action("mnuToolsItem_1")->trigger();
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("ButtonText"), QStringLiteral("gone")),
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("ButtonText"), QStringLiteral("gone")),
              QStringLiteral("gone"));
 }
 
@@ -481,12 +483,12 @@ void TestMainWindow::unloadWritesNineValuesInOrderAndReleases()
     QTest::mouseClick(check("Check1"), Qt::LeftButton);
     shared().blockedCount = 42;
     m_writes.clear();
-    QSignalSpy unloaded(m_main.get(), &Form1::unloaded);
+    QSignalSpy unloaded(m_main.get(), &MainWindow::unloaded);
     action("mnuFileItem_1")->trigger();
     QCOMPARE(unloaded.count(), 1);
     const QList<Write> expected = {
         {"chkRunAtStart", "0"}, {"chkOnTop", "0"},    {"chkAuto", "1"},
-        {"chkStopPop", "0"},    {"intStopped", "42"}, {"strAllowed", App::comments() + "\r\n"},
+        {"chkStopPop", "0"},    {"intStopped", "42"}, {"strAllowed", ProductInfo::website() + "\r\n"},
         {"strDisallowed", ""},  {"chkLinks", "1"},    {"state", "up"}};
     QCOMPARE(m_writes, expected);
     QVERIFY(!m_hotkey->isRegistered());
@@ -502,7 +504,7 @@ void TestMainWindow::unloadWritesNineValuesInOrderAndReleases()
 void TestMainWindow::closeBoxUnloads()
 {
     load();
-    QSignalSpy unloaded(m_main.get(), &Form1::unloaded);
+    QSignalSpy unloaded(m_main.get(), &MainWindow::unloaded);
     QVERIFY(m_main->close());
     QCOMPARE(unloaded.count(), 1);
     QCOMPARE(stored("chkStopPop"), QStringLiteral("1"));
@@ -514,15 +516,15 @@ void TestMainWindow::unloadWithWebsiteOpenKeepsTheProgramAlive()
     load();
     QVERIFY(!shared().endOnWebsiteClose);
     QTest::mouseClick(button("Command7"), Qt::LeftButton);
-    QVERIFY(frmWebsite::instance() && frmWebsite::instance()->isVisible());
+    QVERIFY(WebsiteWindow::instance() && WebsiteWindow::instance()->isVisible());
     m_main->unload();
     QVERIFY(shared().endOnWebsiteClose);
-    QVERIFY(frmWebsite::instance()->isVisible());
+    QVERIFY(WebsiteWindow::instance()->isVisible());
 }
 
 void TestMainWindow::bannerMakesRoomAndPlacesTheStrip()
 {
-    Form1 reference;
+    MainWindow reference;
     const int designHeight = reference.height();
     load(true);
     auto *frame1 = m_main->findChild<QGroupBox *>("Frame1");

@@ -2,10 +2,10 @@
 // pieces step aside quietly: stacking falls back to the memory stand-in, the
 // hotkey cannot be registered, no tray exists, yet nothing fails loudly.
 
-#include "app/tray.h"
-#include "blocking/hotkey.h"
-#include "system/ontop.h"
-#include "system/ontop_x11.h"
+#include "platform/trayicon.h"
+#include "platform/globalhotkey.h"
+#include "platform/windowstacker.h"
+#include "platform/linux/x11windowstacker.h"
 
 #include <QTest>
 #include <QWidget>

@@ -2,19 +2,19 @@
 // the in-memory engine asks for a popup, the main window shows the prompt, and
 // each answer ends the waiting request with its list, file, count and sound.
 
-#include "app/mainwindow.h"
-#include "app/paths.h"
-#include "app/settingsstore.h"
-#include "app/sharedstate.h"
-#include "blocking/memorybrowsers.h"
-#include "blocking/sound.h"
-#include "branding/profile.h"
-#include "sitelists/sitelists.h"
-#include "sitelists/siteprompt.h"
+#include "ui/mainwindow.h"
+#include "core/paths.h"
+#include "core/settingsstore.h"
+#include "core/programstate.h"
+#include "support/memorybrowsers.h"
+#include "platform/soundplayer.h"
+#include "core/profile.h"
+#include "core/sitelists.h"
+#include "ui/siteprompt.h"
 #include "support/guimain.h"
 #include "support/testenv.h"
-#include "system/ontop.h"
-#include "windows/helpwindow.h"
+#include "platform/windowstacker.h"
+#include "ui/helpwindow.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
@@ -41,34 +41,34 @@ private slots:
 private:
     // Runs a request from a page at url; while the decision waits, act(prompt)
     // is run once the prompt is visible. Returns the request's cancel flag.
-    bool requestWith(const QString &url, const std::function<void(Form3 *)> &act);
+    bool requestWith(const QString &url, const std::function<void(SitePrompt *)> &act);
 
     std::unique_ptr<test::TestEnvironment> m_env;
-    std::unique_ptr<MemoryShellWindows> m_shell;
+    std::unique_ptr<MemoryBrowserWindows> m_shell;
     std::unique_ptr<RecordingSoundPlayer> m_sound;
-    std::unique_ptr<Form1> m_main;
+    std::unique_ptr<MainWindow> m_main;
 };
 
 void TestSitePrompt::init()
 {
     m_env = std::make_unique<test::TestEnvironment>();
-    m_shell = std::make_unique<MemoryShellWindows>();
+    m_shell = std::make_unique<MemoryBrowserWindows>();
     m_shell->setOpensPopups(false);
     m_sound = std::make_unique<RecordingSoundPlayer>();
     setSoundPlayer(m_sound.get());
-    Form1::setShellWindowsSource(m_shell.get());
+    MainWindow::setShellWindowsSource(m_shell.get());
     Settings::write(Settings::kShowHelp, QStringLiteral("0"));
     InitProfile();
     profile().bannerEnabled = false;
-    m_main = std::make_unique<Form1>();
-    m_main->Form_Load();
+    m_main = std::make_unique<MainWindow>();
+    m_main->load();
     m_main->showLoaded();
 }
 
 void TestSitePrompt::cleanup()
 {
     m_main.reset();
-    Form1::setShellWindowsSource(nullptr);
+    MainWindow::setShellWindowsSource(nullptr);
     setSoundPlayer(nullptr);
     m_sound.reset();
     m_shell.reset();
@@ -76,14 +76,14 @@ void TestSitePrompt::cleanup()
     m_env.reset();
 }
 
-bool TestSitePrompt::requestWith(const QString &url, const std::function<void(Form3 *)> &act)
+bool TestSitePrompt::requestWith(const QString &url, const std::function<void(SitePrompt *)> &act)
 {
     auto browser = m_shell->openWindow(url);
     bool acted = false;
     QTimer poll;
     poll.setInterval(5);
     connect(&poll, &QTimer::timeout, this, [&] {
-        Form3 *p = m_main->prompt();
+        SitePrompt *p = m_main->prompt();
         if (!acted && p && p->isVisible()) {
             acted = true;
             act(p);
@@ -114,7 +114,7 @@ void TestSitePrompt::answers()
     QFETCH(int, allowedItems);
     QFETCH(int, disallowedItems);
     QString shownSite;
-    const bool cancel = requestWith(QStringLiteral("http://Ads.Example.com:8080/page.html"), [&](Form3 *p) {
+    const bool cancel = requestWith(QStringLiteral("http://Ads.Example.com:8080/page.html"), [&](SitePrompt *p) {
         shownSite = p->findChild<QLineEdit *>("Text1")->text();
         QTest::mouseClick(p->findChild<QAbstractButton *>(button), Qt::LeftButton);
     });
@@ -127,7 +127,7 @@ void TestSitePrompt::answers()
     QTRY_VERIFY(!m_main->prompt()); // unloaded after every answer
     if (button == QLatin1String("Command1")) {
         QVERIFY(test::readFile(Module1::allowedFile()).endsWith("Ads.Example.com:8080\r\n\r\n"));
-        QVERIFY(decision::isListed(QStringLiteral("ads.example.com:8080"), shared().allowedList));
+        QVERIFY(isSiteListed(QStringLiteral("ads.example.com:8080"), shared().allowedList));
     }
     if (button == QLatin1String("Command2")) {
         // Appended, not rewritten: the file keeps its first empty line.
@@ -142,7 +142,7 @@ void TestSitePrompt::answers()
 
 void TestSitePrompt::closeBoxBlocks()
 {
-    const bool cancel = requestWith(QStringLiteral("https://popups.example/"), [](Form3 *p) { p->close(); });
+    const bool cancel = requestWith(QStringLiteral("https://popups.example/"), [](SitePrompt *p) { p->close(); });
     QVERIFY(cancel);
     QCOMPARE(shared().blockedCount, 1);
     QCOMPARE(m_sound->played(), QStringList{Paths::programFile(QStringLiteral("sounds/pop.wav"))});
@@ -151,7 +151,7 @@ void TestSitePrompt::closeBoxBlocks()
 
 void TestSitePrompt::allowAlwaysWithEmptiedBoxAddsAnEmptyItem()
 {
-    const bool cancel = requestWith(QStringLiteral("http://x.example/"), [](Form3 *p) {
+    const bool cancel = requestWith(QStringLiteral("http://x.example/"), [](SitePrompt *p) {
         p->findChild<QLineEdit *>("Text1")->clear();
         QTest::mouseClick(p->findChild<QAbstractButton *>("Command1"), Qt::LeftButton);
     });
@@ -166,7 +166,7 @@ void TestSitePrompt::allowAlwaysWithEmptiedBoxAddsAnEmptyItem()
 void TestSitePrompt::allowNowAsksAgainNextTime()
 {
     int shown = 0;
-    auto allowNow = [&](Form3 *p) {
+    auto allowNow = [&](SitePrompt *p) {
         ++shown;
         QTest::mouseClick(p->findChild<QAbstractButton *>("Command3"), Qt::LeftButton);
     };
@@ -186,7 +186,7 @@ void TestSitePrompt::secondRequestWhileOpenTakesTheSameAnswer()
     // While the first request waits, the second arrives; once both wait, answer.
     QTimer::singleShot(50, this, [&] {
         QTimer::singleShot(50, this, [&] {
-            Form3 *p = m_main->prompt();
+            SitePrompt *p = m_main->prompt();
             QVERIFY(p);
             shownDuringSecond = p->findChild<QLineEdit *>("Text1")->text();
             QTest::mouseClick(p->findChild<QAbstractButton *>("Command4"), Qt::LeftButton);
@@ -209,7 +209,7 @@ void TestSitePrompt::promptStaysAboveAndKeepsTheMainWindowTopmost()
     QVERIFY(windowStacker().isAbove(m_main.get()));
     bool promptAbove = false;
     bool mainAbove = false;
-    requestWith(QStringLiteral("http://top.example/"), [&](Form3 *p) {
+    requestWith(QStringLiteral("http://top.example/"), [&](SitePrompt *p) {
         promptAbove = windowStacker().isAbove(p);
         mainAbove = windowStacker().isAbove(m_main.get());
         QTest::mouseClick(p->findChild<QAbstractButton *>("Command3"), Qt::LeftButton);
@@ -221,7 +221,7 @@ void TestSitePrompt::promptStaysAboveAndKeepsTheMainWindowTopmost()
 void TestSitePrompt::mainWindowStaysUsableWhileThePromptWaits()
 {
     bool toggled = false;
-    requestWith(QStringLiteral("http://modeless.example/"), [&](Form3 *p) {
+    requestWith(QStringLiteral("http://modeless.example/"), [&](SitePrompt *p) {
         // The prompt is modeless: the main window takes clicks meanwhile.
         QTest::mouseClick(m_main->findChild<QAbstractButton *>("Command5"), Qt::LeftButton);
         toggled = shared().allowNext;

@@ -1,9 +1,9 @@
 // The skin layer: nothing of it with the flag off; with it on, colours by
 // control kind, skin labels by each window's rule, and the companion's calls.
 
-#include "branding/about.h"
-#include "branding/profile.h"
-#include "branding/skin.h"
+#include "ui/aboutwindow.h"
+#include "core/profile.h"
+#include "ui/skin.h"
 #include "support/testenv.h"
 
 #include <QCheckBox>
@@ -109,7 +109,7 @@ void TestSkin::init()
 
 void TestSkin::cleanup()
 {
-    delete frmAbout::instance();
+    delete AboutWindow::instance();
     resetSkin();
     resetProfile();
 }
@@ -123,7 +123,7 @@ void TestSkin::flagOffRunsNothing()
     skinLoadStep(&f.form, SkinLabelRules::byContainer({QStringLiteral("SkinLabel1"), QStringLiteral("SkinLabel2")}));
     skinFormStep(&f.form);
     skinShutdownStep();
-    frmAbout about;
+    AboutWindow about;
     QVERIFY(!skinObject());
     QVERIFY(!skinCompanion());
     QVERIFY(f.form.findChildren<SkinLabel *>().isEmpty());
@@ -293,7 +293,7 @@ void TestSkin::windowWithoutTemplatesGetsNoSkinLabels()
 void TestSkin::aboutWindowPutsEveryLabelOnTheWindow()
 {
     profile().skinEnabled = true;
-    frmAbout *about = frmAbout::open();
+    AboutWindow *about = AboutWindow::open();
     const QList<QLabel *> array = skinLabelArray(about, QStringLiteral("SkinLabel1"));
     QCOMPARE(array.size(), 8); // template + seven labels
     for (QLabel *l : array)
@@ -321,7 +321,7 @@ void TestSkin::aboutWindowPutsEveryLabelOnTheWindow()
 void TestSkin::skinLabelsLetClicksThrough()
 {
     profile().skinEnabled = true;
-    frmAbout *about = frmAbout::open();
+    AboutWindow *about = AboutWindow::open();
     QLabel *website = about->label(QStringLiteral("lblWebsite"));
     const QPoint centre = website->geometry().center();
     // The twin lies over the address, yet the address still takes the click.

@@ -1,12 +1,14 @@
 // Start-up: the splash shows for its 75 ticks, then the main window is loaded
 // and shown and the splash is hidden for the rest of the run.
 
-#include "app/mainwindow.h"
-#include "app/runtime.h"
-#include "app/sharedstate.h"
-#include "app/splash.h"
-#include "blocking/memorybrowsers.h"
-#include "branding/profile.h"
+#include "ui/mainwindow.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
+#include "core/programstate.h"
+#include "ui/splashwindow.h"
+#include "support/memorybrowsers.h"
+#include "core/profile.h"
 #include "support/guimain.h"
 #include "support/testenv.h"
 
@@ -26,13 +28,13 @@ private slots:
 void TestStartup::splashThenMainWindow()
 {
     test::TestEnvironment env;
-    MemoryShellWindows shell;
-    Form1::setShellWindowsSource(&shell);
+    MemoryBrowserWindows shell;
+    MainWindow::setShellWindowsSource(&shell);
     shared().endOnWebsiteClose = true;
 
-    frmSplash splash;
+    SplashWindow splash;
     QVERIFY(profile().productName.isEmpty()); // empty until the splash loads
-    splash.Form_Load();
+    splash.load();
     QVERIFY(!shared().endOnWebsiteClose);
     QCOMPARE(profile().productName, QStringLiteral("Wendral"));
     QVERIFY(splash.Timer2->isActive());
@@ -44,7 +46,7 @@ void TestStartup::splashThenMainWindow()
     int ticks = 0;
     int ticksWhenShown = -1;
     connect(splash.Timer2, &QTimer::timeout, this, [&] { ++ticks; });
-    connect(&splash, &frmSplash::mainWindowShown, this, [&] { ticksWhenShown = ticks; });
+    connect(&splash, &SplashWindow::mainWindowShown, this, [&] { ticksWhenShown = ticks; });
     QElapsedTimer clock;
     clock.start();
     QTRY_VERIFY_WITH_TIMEOUT(splash.mainWindow() && splash.mainWindow()->isVisible(), 20000);
@@ -54,15 +56,15 @@ void TestStartup::splashThenMainWindow()
     QVERIFY(!splash.Timer2->isActive());
     QVERIFY(!splash.isVisible());
 
-    Form1 *main = splash.mainWindow();
+    MainWindow *main = splash.mainWindow();
     QCOMPARE(main->windowTitle(), QStringLiteral("Wendral by Brindlemark"));
-    QCOMPARE(main->findChild<QAbstractButton *>("Command7")->text(), QStringLiteral("Visit ") + App::comments());
+    QCOMPARE(main->findChild<QAbstractButton *>("Command7")->text(), QStringLiteral("Visit ") + ProductInfo::website());
     // No second load, and the splash stays hidden.
     QTest::qWait(50);
     QVERIFY(!splash.isVisible());
     QCOMPARE(ticks, 75);
     main->unload();
-    Form1::setShellWindowsSource(nullptr);
+    MainWindow::setShellWindowsSource(nullptr);
 }
 
 WENDRAL_GUI_TEST_MAIN(TestStartup)

@@ -2,7 +2,7 @@
 // context click open the menu, at the mouse position and never twice; the icon
 // carries no tooltip; add and remove go by identifier.
 
-#include "app/tray.h"
+#include "platform/trayicon.h"
 
 #include <QCursor>
 #include <QMenu>

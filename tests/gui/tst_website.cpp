@@ -1,14 +1,16 @@
 // The website window against a local HTTP server. The maker's address is
 // redirected to that server, so the window's own start page loads too.
 
-#include "app/runtime.h"
-#include "app/sharedstate.h"
-#include "branding/profile.h"
-#include "branding/skin.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
+#include "core/programstate.h"
+#include "core/profile.h"
+#include "ui/skin.h"
 #include "support/testenv.h"
-#include "system/ontop.h"
-#include "windows/webengine.h"
-#include "windows/website.h"
+#include "platform/windowstacker.h"
+#include "ui/webengine.h"
+#include "ui/websitewindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -103,7 +105,7 @@ public:
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
         QUrl url = info.requestUrl();
-        if (url.host() != App::comments() || port.load() == 0)
+        if (url.host() != ProductInfo::website() || port.load() == 0)
             return;
         url.setScheme(QStringLiteral("http"));
         url.setHost(QStringLiteral("127.0.0.1"));
@@ -149,7 +151,7 @@ private slots:
     void closeEndsProgramOnlyWhenFlagged();
 
 private:
-    frmWebsite *window();
+    WebsiteWindow *window();
     bool loadAndWait(const std::function<void()> &action, int timeoutMs = 15000);
 
     test::TestEnvironment m_env;
@@ -169,16 +171,16 @@ void TestWebsite::initTestCase()
 
 void TestWebsite::cleanupTestCase()
 {
-    delete frmWebsite::instance();
+    delete WebsiteWindow::instance();
     setWindowStacker(nullptr);
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
 }
 
-frmWebsite *TestWebsite::window()
+WebsiteWindow *TestWebsite::window()
 {
-    frmWebsite *w = frmWebsite::instance();
+    WebsiteWindow *w = WebsiteWindow::instance();
     if (!w) {
-        w = frmWebsite::open();
+        w = WebsiteWindow::open();
         loadAndWait([] {});
     }
     return w;
@@ -187,7 +189,7 @@ frmWebsite *TestWebsite::window()
 // Runs the action and waits for the next load of the window's page to finish.
 bool TestWebsite::loadAndWait(const std::function<void()> &action, int timeoutMs)
 {
-    frmWebsite *w = frmWebsite::instance();
+    WebsiteWindow *w = WebsiteWindow::instance();
     if (!w)
         return false;
     QSignalSpy finished(w->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
@@ -266,17 +268,17 @@ void TestWebsite::arrangement()
 
 void TestWebsite::loadStepsInOrder()
 {
-    QVERIFY(!frmWebsite::instance());
+    QVERIFY(!WebsiteWindow::instance());
     resetProfile();
     m_stacker.calls.clear();
     const int homeHits = m_server.hits(QStringLiteral("/"));
 
-    frmWebsite *w = frmWebsite::open();
+    WebsiteWindow *w = WebsiteWindow::open();
     QVERIFY(w);
-    QCOMPARE(frmWebsite::instance(), w);
+    QCOMPARE(WebsiteWindow::instance(), w);
     // The load filled the profile again and captioned the window with the site.
-    QCOMPARE(profile().website, App::comments());
-    QCOMPARE(w->windowTitle(), App::comments());
+    QCOMPARE(profile().website, ProductInfo::website());
+    QCOMPARE(w->windowTitle(), ProductInfo::website());
     QCOMPARE(w->panelCount(), 2);
     QCOMPARE(m_stacker.calls, (QList<bool>{true, false}));
     QVERIFY(w->windowState() & Qt::WindowMaximized);
@@ -302,7 +304,7 @@ void TestWebsite::loadStepsInOrder()
 
 void TestWebsite::enterInAddressBoxNavigates()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     QStringList atStart;
     auto c = connect(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted, w,
                      [&atStart, w] { atStart << w->panelText(2); });
@@ -333,7 +335,7 @@ void TestWebsite::enterInAddressBoxNavigates()
 
 void TestWebsite::goButtonAndBlankAddress()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     auto *go = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command3")));
     QVERIFY(go);
     QCOMPARE(go->toolTip(), QStringLiteral("browse the entered url"));
@@ -353,7 +355,7 @@ void TestWebsite::goButtonAndBlankAddress()
 
 void TestWebsite::backAndForward()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     auto *back = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command4")));
     auto *forward = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command5")));
     QVERIFY(back && forward);
@@ -383,7 +385,7 @@ void TestWebsite::backAndForward()
 
 void TestWebsite::reloadAndStop()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     auto *reload = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command7_1")));
     auto *stop = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command6")));
     QVERIFY(reload && stop);
@@ -417,7 +419,7 @@ void TestWebsite::reloadAndStop()
 
 void TestWebsite::hoveredLinkInStatusPanel()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/"))); }));
     QWebEngineView *view = w->WebBrowser1();
     // The link is large and at the top left of the page.
@@ -446,7 +448,7 @@ void TestWebsite::hoveredLinkInStatusPanel()
 
 void TestWebsite::captionFollowsLateTitle()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/late"))); }));
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Late title"));
     QCOMPARE(w->panelText(2), QStringLiteral("Completed ") + m_server.url(QStringLiteral("/late")));
@@ -454,14 +456,14 @@ void TestWebsite::captionFollowsLateTitle()
 
 void TestWebsite::secondOpenKeepsPage()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/b"))); }));
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page B"));
     w->showMinimized();
     QSignalSpy started(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
     const int homeHits = m_server.hits(QStringLiteral("/"));
 
-    QCOMPARE(frmWebsite::open(), w);
+    QCOMPARE(WebsiteWindow::open(), w);
     QVERIFY(!(w->windowState() & Qt::WindowMinimized));
     QVERIFY(w->isVisible());
     QTest::qWait(500);
@@ -474,7 +476,7 @@ void TestWebsite::secondOpenKeepsPage()
 
 void TestWebsite::arrangesLiveWindowEvenWhenTiny()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     w->showNormal();
     auto *frame = qobject_cast<QGroupBox *>(w->control(QStringLiteral("frmBrowser")));
     QVERIFY(frame);
@@ -530,7 +532,7 @@ void TestWebsite::arrangesLiveWindowEvenWhenTiny()
 
 void TestWebsite::labelsDoubleOnlyInsideTheFrame()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     QVERIFY(!profile().skinEnabled);
     QCOMPARE(skinLabelArray(w, QStringLiteral("SkinLabel1")).size(), 1); // the template only
     QVERIFY(!skinObject());
@@ -549,17 +551,17 @@ void TestWebsite::labelsDoubleOnlyInsideTheFrame()
 
 void TestWebsite::closeUnloadsAndReopenStartsOver()
 {
-    frmWebsite *w = window();
+    WebsiteWindow *w = window();
     QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/c"))); }));
     shared().endOnWebsiteClose = false;
-    QPointer<frmWebsite> old = w;
+    QPointer<WebsiteWindow> old = w;
     QVERIFY(w->close());
-    QVERIFY(!frmWebsite::instance());
+    QVERIFY(!WebsiteWindow::instance());
     QTRY_VERIFY(old.isNull());
 
     const int homeHits = m_server.hits(QStringLiteral("/"));
-    frmWebsite *again = frmWebsite::open();
-    QCOMPARE(again->windowTitle(), App::comments());
+    WebsiteWindow *again = WebsiteWindow::open();
+    QCOMPARE(again->windowTitle(), ProductInfo::website());
     QVERIFY(loadAndWait([] {}));
     QTRY_COMPARE(again->windowTitle(), QStringLiteral("Wendral test home"));
     QCOMPARE(m_server.hits(QStringLiteral("/")), homeHits + 1);
@@ -583,7 +585,7 @@ static int closeChild(const char *mode)
     QWidget other;
     if (end)
         other.show();
-    frmWebsite *w = frmWebsite::open();
+    WebsiteWindow *w = WebsiteWindow::open();
     QObject::connect(w, &QObject::destroyed, [] {
         std::fputs("unloaded\n", stdout);
         std::fflush(stdout);
@@ -636,7 +638,7 @@ static int screenshot(const QString &path)
         return 2;
     redirect.port = server.port();
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(&redirect);
-    frmWebsite *w = frmWebsite::open();
+    WebsiteWindow *w = WebsiteWindow::open();
     QSignalSpy finished(w->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
     if (!finished.wait(20000))
         return 3;

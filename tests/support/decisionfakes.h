@@ -1,10 +1,10 @@
 #pragma once
-// Stand-ins for the main window's option boxes and the setup-mode prompt, so
+// Stand-ins for the main window's option boxes and the setup-mode question, so
 // the popup decision runs without widgets.
 
-#include "app/sharedstate.h"
-#include "blocking/popupdecision.h"
+#include "core/popupdecision.h"
 
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -14,52 +14,47 @@ namespace wendral::test {
 
 struct FakeOptions : DecisionOptions
 {
-    int c1 = 1; // blocking
-    int c2 = 0; // setup mode
-    int c5 = 1; // sound
-    int c6 = 0; // links exception
-    int check1() const override { return c1; }
-    int check2() const override { return c2; }
-    int check5() const override { return c5; }
-    int check6() const override { return c6; }
+    bool blocking = true;
+    bool setup = false;
+    bool sound = true;
+    bool links = false;
+    bool blockingEnabled() const override { return blocking; }
+    bool setupMode() const override { return setup; }
+    bool soundOnBlock() const override { return sound; }
+    bool allowLinkPopups() const override { return links; }
 };
 
-// Records each showing with the prompt state of that moment and runs an
-// optional action (typically scheduling an answer).
-struct FakePrompt : PromptHost
+// Records each question and runs an optional action (typically scheduling an
+// answer).
+struct FakeQuestion : SiteQuestion
 {
     bool canShow = true;
     int shows = 0;
-    QString domainAtShow;
-    bool answeredAtShow = true;
-    bool allowAtShow = true;
+    int withdrawals = 0;
+    QString siteAsked;
     std::function<void()> onShow;
 
-    bool showPrompt() override
+    bool ask(const QString &siteName) override
     {
         if (!canShow)
             return false;
         ++shows;
-        domainAtShow = shared().promptDomain;
-        answeredAtShow = shared().promptAnswered;
-        allowAtShow = shared().promptAllow;
+        siteAsked = siteName;
         if (onShow)
             onShow();
         return true;
     }
+    void withdraw() override { ++withdrawals; }
 
-    // The prompt's answer as its buttons give it: promptAllow, then promptAnswered.
-    static void answerLater(int ms, bool allow)
+    // The user answers after ms milliseconds (with the site text the question
+    // shows, as the prompt sends it).
+    static void answerLater(PopupDecider &decider, int ms, SiteAnswer answer)
     {
-        QTimer::singleShot(ms, [allow] {
-            shared().promptAllow = allow;
-            shared().promptAnswered = true;
+        QPointer<PopupDecider> d(&decider);
+        QTimer::singleShot(ms, [d, answer] {
+            if (d)
+                d->answer(answer, d->askedSite());
         });
-    }
-    // The close box: promptAnswered alone.
-    static void closeLater(int ms)
-    {
-        QTimer::singleShot(ms, [] { shared().promptAnswered = true; });
     }
 };
 

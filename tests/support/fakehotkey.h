@@ -2,7 +2,7 @@
 // A global hotkey for tests: registration succeeds unless told otherwise, and
 // press() stands in for the user pressing the key.
 
-#include "blocking/hotkey.h"
+#include "platform/globalhotkey.h"
 
 namespace wendral::test {
 

@@ -3,7 +3,7 @@
 // banner, the website window): the engine's switches must be set before the
 // application object exists.
 
-#include "windows/webengine.h"
+#include "ui/webengine.h"
 
 #include <QApplication>
 #include <QtTest>

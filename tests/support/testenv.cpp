@@ -1,7 +1,6 @@
 #include "support/testenv.h"
 
-#include "app/paths.h"
-#include "app/sharedstate.h"
+#include "core/paths.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -30,7 +29,6 @@ TestEnvironment::TestEnvironment()
     Paths::setProgramDir(buildDir());
     Paths::setDataDir(wendralDataDir());
     Paths::setConfigDir(wendralConfigDir());
-    resetShared();
 }
 
 TestEnvironment::~TestEnvironment()

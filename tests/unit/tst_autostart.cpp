@@ -2,11 +2,13 @@
 // and that really starts the program, even from awkward paths; RemoveFromRun
 // takes it away again.
 
-#include "app/runtime.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
 #include "support/testenv.h"
-#include "system/addremove.h"
-#include "system/autostart.h"
-#include "system/registry.h"
+#include "platform/shellentries.h"
+#include "platform/linux/xdgautostart.h"
+#include "core/registry.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -159,7 +161,7 @@ void TestAutostart::init()
     RegistryStore::unloadAll();
     m_env = std::make_unique<test::TestEnvironment>();
     QVERIFY(m_env->isValid());
-    QCOMPARE(Autostart::folder(), m_env->configHome() + "/autostart");
+    QCOMPARE(XdgAutostart::folder(), m_env->configHome() + "/autostart");
 }
 
 void TestAutostart::cleanup()
@@ -203,7 +205,7 @@ void TestAutostart::execArgumentRoundTrips()
 {
     QFETCH(QString, path);
     QFETCH(bool, quoted);
-    const QString exec = Autostart::execArgument(path);
+    const QString exec = XdgAutostart::execArgument(path);
     QCOMPARE(exec.startsWith('"'), quoted);
     QVERIFY(!exec.contains('\n'));
     QStringList argv;
@@ -215,7 +217,7 @@ void TestAutostart::entryPassesTheValidator_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("program");
-    QTest::newRow("this program") << App::productName() << App::exeFullPath();
+    QTest::newRow("this program") << ProductInfo::productName() << ProductInfo::executablePath();
     QTest::newRow("spaces") << "Wendral"
                             << "/opt/My Programs/wendral app";
     QTest::newRow("quotes and shell characters") << "Wendral"
@@ -231,20 +233,20 @@ void TestAutostart::entryPassesTheValidator()
     const QString tool = QStandardPaths::findExecutable("desktop-file-validate");
     if (tool.isEmpty())
         QSKIP("desktop-file-validate is not installed");
-    AddRemove().AddToRun(name, program);
+    ShellEntries().addToRun(name, program);
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(tool, {Autostart::entryFile(name)});
+    p.start(tool, {XdgAutostart::entryFile(name)});
     QVERIFY(p.waitForFinished(20000));
     const QByteArray out = p.readAll();
     QVERIFY2(p.exitCode() == 0 && !out.contains("error"), out.constData());
-    AddRemove().RemoveFromRun(name);
+    ShellEntries().removeFromRun(name);
 }
 
 void TestAutostart::entryForTheRunningProgram()
 {
     // What the main window does when its run-at-logon box is checked.
-    AddRemove().AddToRun(App::productName(), App::exeFullPath());
+    ShellEntries().addToRun(ProductInfo::productName(), ProductInfo::executablePath());
     const QString file = m_env->configHome() + "/autostart/Wendral.desktop";
     QVERIFY(QFile::exists(file));
     const QMap<QString, QString> keys = entryKeys(file);
@@ -252,19 +254,19 @@ void TestAutostart::entryForTheRunningProgram()
     QCOMPARE(keys.value("Name"), QString("Wendral"));
     QStringList argv;
     QVERIFY(parseExec(keys.value("Exec"), &argv));
-    QCOMPARE(argv, QStringList{App::exeFullPath()});
+    QCOMPARE(argv, QStringList{ProductInfo::executablePath()});
     QVERIFY(QFileInfo(argv.first()).isExecutable());
 
     // Checked again after the program moved: the entry follows.
-    AddRemove().AddToRun(App::productName(), "/opt/moved here/wendral");
+    ShellEntries().addToRun(ProductInfo::productName(), "/opt/moved here/wendral");
     QVERIFY(parseExec(entryKeys(file).value("Exec"), &argv));
     QCOMPARE(argv, QStringList{"/opt/moved here/wendral"});
-    QCOMPARE(QDir(Autostart::folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"Wendral.desktop"});
+    QCOMPARE(QDir(XdgAutostart::folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"Wendral.desktop"});
 
-    AddRemove().RemoveFromRun(App::productName());
+    ShellEntries().removeFromRun(ProductInfo::productName());
     QVERIFY(!QFile::exists(file));
-    QVERIFY(!RegistryStore::value(HKEY_LOCAL_MACHINE, AddRemove::runKey(), "Wendral"));
-    AddRemove().RemoveFromRun(App::productName()); // twice: nothing to do
+    QVERIFY(!RegistryStore::value(HKEY_LOCAL_MACHINE, ShellEntries::runKey(), "Wendral"));
+    ShellEntries().removeFromRun(ProductInfo::productName()); // twice: nothing to do
     QVERIFY(!QFile::exists(file));
 }
 
@@ -286,10 +288,10 @@ void TestAutostart::entryStartsTheProgram()
     const QString program = makeScript(dir, fileName, marker);
     QVERIFY(!program.isEmpty());
 
-    AddRemove().AddToRun("Wendral", program);
-    const QString file = Autostart::entryFile("Wendral");
+    ShellEntries().addToRun("Wendral", program);
+    const QString file = XdgAutostart::entryFile("Wendral");
     QVERIFY(QFile::exists(file));
-    QCOMPARE(AddRemove().GetString(HKEY_LOCAL_MACHINE, AddRemove::runKey(), "Wendral"), program);
+    QCOMPARE(ShellEntries().getString(HKEY_LOCAL_MACHINE, ShellEntries::runKey(), "Wendral"), program);
 
     // Start it as a launcher would: the Exec line split into arguments, no shell.
     QStringList argv;
@@ -302,9 +304,9 @@ void TestAutostart::entryStartsTheProgram()
     QVERIFY(waitForFile(marker, 5000));
     QCOMPARE(test::readFile(marker), program.toUtf8() + "\n0\n");
 
-    AddRemove().RemoveFromRun("Wendral");
+    ShellEntries().removeFromRun("Wendral");
     QVERIFY(!QFile::exists(file));
-    QCOMPARE(AddRemove().GetString(HKEY_LOCAL_MACHINE, AddRemove::runKey(), "Wendral"), QString());
+    QCOMPARE(ShellEntries().getString(HKEY_LOCAL_MACHINE, ShellEntries::runKey(), "Wendral"), QString());
 }
 
 void TestAutostart::desktopLauncherStartsIt()
@@ -318,32 +320,32 @@ void TestAutostart::desktopLauncherStartsIt()
     // "%", so it cannot load an entry for such a path (the entry is right by
     // the standard, which entryStartsTheProgram checks).
     const QString program = makeScript("a b/it's \"x\" $y `z` \\ (c)", "w w.sh", marker);
-    AddRemove().AddToRun("Wendral", program);
+    ShellEntries().addToRun("Wendral", program);
     QProcess launcher;
     launcher.setProcessChannelMode(QProcess::MergedChannels);
-    launcher.start(gio, {"launch", Autostart::entryFile("Wendral")});
+    launcher.start(gio, {"launch", XdgAutostart::entryFile("Wendral")});
     QVERIFY(launcher.waitForFinished(20000));
     QVERIFY2(launcher.exitCode() == 0, launcher.readAll().constData());
     QVERIFY(waitForFile(marker, 10000));
     QCOMPARE(test::readFile(marker), program.toUtf8() + "\n0\n");
-    AddRemove().RemoveFromRun("Wendral");
+    ShellEntries().removeFromRun("Wendral");
 }
 
 void TestAutostart::oddNames()
 {
     // A name cannot lead the entry out of the autostart folder.
-    AddRemove().AddToRun("../escape/x", "/bin/true");
+    ShellEntries().addToRun("../escape/x", "/bin/true");
     QVERIFY(!QFile::exists(m_env->configHome() + "/escape"));
-    const QDir folder(Autostart::folder());
+    const QDir folder(XdgAutostart::folder());
     QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), QStringList{".._escape_x.desktop"});
-    AddRemove().RemoveFromRun("../escape/x");
+    ShellEntries().removeFromRun("../escape/x");
     QVERIFY(folder.entryList(QDir::Files | QDir::Hidden).isEmpty());
 
     // A name that needs the string escapes keeps them in Name=.
-    QVERIFY(Autostart::writeEntry(" Back\\slash\tname", "/bin/true"));
-    QCOMPARE(entryKeys(Autostart::entryFile(" Back\\slash\tname")).value("Name"), QString("\\sBack\\\\slash\\tname"));
-    QVERIFY(Autostart::removeEntry(" Back\\slash\tname"));
-    QVERIFY(!Autostart::writeEntry("", "/bin/true"));
+    QVERIFY(XdgAutostart::writeEntry(" Back\\slash\tname", "/bin/true"));
+    QCOMPARE(entryKeys(XdgAutostart::entryFile(" Back\\slash\tname")).value("Name"), QString("\\sBack\\\\slash\\tname"));
+    QVERIFY(XdgAutostart::removeEntry(" Back\\slash\tname"));
+    QVERIFY(!XdgAutostart::writeEntry("", "/bin/true"));
     QVERIFY(folder.entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 

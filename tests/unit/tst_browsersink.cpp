@@ -2,12 +2,12 @@
 // whole popup requests from a window opening to the cancel flag, the count
 // and the sound.
 
-#include "app/paths.h"
-#include "app/sharedstate.h"
-#include "blocking/iesink.h"
-#include "blocking/memorybrowsers.h"
-#include "blocking/popupdecision.h"
-#include "blocking/sound.h"
+#include "core/paths.h"
+#include "core/programstate.h"
+#include "blocking/browsersink.h"
+#include "support/memorybrowsers.h"
+#include "core/popupdecision.h"
+#include "platform/soundplayer.h"
 #include "support/decisionfakes.h"
 #include "support/testenv.h"
 
@@ -38,14 +38,14 @@ private slots:
     void windowClosedWhilePromptOpen();
 
 private:
-    std::shared_ptr<IE_Class> attach(const BrowserPtr &browser);
+    std::shared_ptr<BrowserSink> attach(const BrowserPtr &browser);
 
     std::unique_ptr<test::TestEnvironment> m_env;
     test::FakeOptions m_options;
     test::FakePrompt m_prompt;
     RecordingSoundPlayer m_sound;
-    std::unique_ptr<MemoryShellWindows> m_shell;
-    std::vector<std::shared_ptr<IE_Class>> m_sinks; // as the tracker holds them
+    std::unique_ptr<MemoryBrowserWindows> m_shell;
+    std::vector<std::shared_ptr<BrowserSink>> m_sinks; // as the tracker holds them
 };
 
 void TestBrowserSink::init()
@@ -58,7 +58,7 @@ void TestBrowserSink::init()
     decision::setOptions(&m_options);
     decision::setPromptHost(&m_prompt);
     setSoundPlayer(&m_sound);
-    m_shell = std::make_unique<MemoryShellWindows>();
+    m_shell = std::make_unique<MemoryBrowserWindows>();
 }
 
 void TestBrowserSink::cleanup()
@@ -71,9 +71,9 @@ void TestBrowserSink::cleanup()
     m_env.reset();
 }
 
-std::shared_ptr<IE_Class> TestBrowserSink::attach(const BrowserPtr &browser)
+std::shared_ptr<BrowserSink> TestBrowserSink::attach(const BrowserPtr &browser)
 {
-    auto sink = std::make_shared<IE_Class>();
+    auto sink = std::make_shared<BrowserSink>();
     sink->IEctl(browser);
     m_sinks.push_back(sink);
     return sink;
@@ -83,7 +83,7 @@ void TestBrowserSink::sinkFollowsItsBrowser()
 {
     auto a = m_shell->openWindow("http://a.example/");
     auto b = m_shell->openWindow("http://b.example/");
-    auto sink = std::make_shared<IE_Class>();
+    auto sink = std::make_shared<BrowserSink>();
     sink->IEctl(a);
     QCOMPARE(sink->browser(), BrowserPtr(a));
     QCOMPARE(a->sinkCount(), 1);
@@ -103,7 +103,7 @@ void TestBrowserSink::sinkOutsideSharedPtrReceivesNothing()
 {
     auto a = m_shell->openWindow("http://a.example/");
     {
-        IE_Class sink;
+        BrowserSink sink;
         sink.IEctl(a); // cannot be held by weak reference: ignored
         QCOMPARE(sink.browser(), BrowserPtr(a));
         QCOMPARE(a->sinkCount(), 0);
@@ -128,8 +128,8 @@ void TestBrowserSink::statusTextFromAnyBrowser()
 
 void TestBrowserSink::shellReportsWindowsComingAndGoing()
 {
-    QSignalSpy registered(m_shell.get(), &ShellWindows::WindowRegistered);
-    QSignalSpy revoked(m_shell.get(), &ShellWindows::WindowRevoked);
+    QSignalSpy registered(m_shell.get(), &BrowserWindows::WindowRegistered);
+    QSignalSpy revoked(m_shell.get(), &BrowserWindows::WindowRevoked);
     auto a = m_shell->openWindow("http://a.example/");
     auto b = m_shell->openWindow("http://b.example/");
     QCOMPARE(registered.count(), 2);
@@ -159,7 +159,7 @@ void TestBrowserSink::requestWithoutSinkGoesThrough()
 void TestBrowserSink::popupBlockedAndAllowedEndToEnd()
 {
     shared().allowedList = "good.example\r\n";
-    QSignalSpy registered(m_shell.get(), &ShellWindows::WindowRegistered);
+    QSignalSpy registered(m_shell.get(), &BrowserWindows::WindowRegistered);
     auto bad = m_shell->openWindow("http://ads.bad.example/page");
     auto good = m_shell->openWindow("https://GOOD.example/page");
     attach(bad);

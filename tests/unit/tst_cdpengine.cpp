@@ -3,7 +3,7 @@
 // misbehave — malformed or huge messages, unknown methods, a socket closed in
 // the middle of a decision, an endpoint that never answers, too many commands.
 
-#include "blocking/cdp/cdpshellwindows.h"
+#include "blocking/cdp/cdpbrowserwindows.h"
 #include "support/chromiumharness.h"
 #include "support/testenv.h"
 
@@ -193,7 +193,7 @@ CdpSettings fastSettings()
     return s;
 }
 
-std::shared_ptr<CdpPage> pageOf(CdpShellWindows &engine, const QString &url)
+std::shared_ptr<CdpPage> pageOf(CdpBrowserWindows &engine, const QString &url)
 {
     for (const BrowserPtr &b : engine.items()) {
         if (b->LocationURL() == url)
@@ -216,7 +216,7 @@ class TestCdpEngine : public QObject
     struct Rig
     {
         FakeDevTools fake;
-        std::unique_ptr<CdpShellWindows> engine;
+        std::unique_ptr<CdpBrowserWindows> engine;
         std::shared_ptr<TestSink> sink = std::make_shared<TestSink>();
         std::shared_ptr<CdpPage> opener;
     };
@@ -225,7 +225,7 @@ class TestCdpEngine : public QObject
         auto rig = std::make_unique<Rig>();
         if (!rig->fake.listen(chromiumDir()))
             return nullptr;
-        rig->engine = std::make_unique<CdpShellWindows>(settings);
+        rig->engine = std::make_unique<CdpBrowserWindows>(settings);
         if (!waitUntil([&] { return rig->engine->browserDataDirs().contains(chromiumDir()); }, 3000))
             return nullptr;
         rig->fake.attach(QStringLiteral("P1"), QStringLiteral("S1"), false, {},
@@ -250,7 +250,7 @@ private slots:
         auto &fake = rig->fake;
         fake.manualMethods << QStringLiteral("Fetch.enable");
         rig->sink->onNewWindow = [](bool &cancel) { cancel = true; };
-        QSignalSpy registered(rig->engine.get(), &ShellWindows::WindowRegistered);
+        QSignalSpy registered(rig->engine.get(), &BrowserWindows::WindowRegistered);
 
         fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
         QVERIFY(
@@ -329,7 +329,7 @@ private slots:
                 cancel = true;
                 throw std::runtime_error("options unreadable");
             };
-        QSignalSpy registered(rig->engine.get(), &ShellWindows::WindowRegistered);
+        QSignalSpy registered(rig->engine.get(), &BrowserWindows::WindowRegistered);
         rig->fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"),
                          QStringLiteral("about:blank"));
         QVERIFY(waitUntil(
@@ -379,7 +379,7 @@ private slots:
         QVERIFY(waitUntil([&] { return rig->opener->LocationURL() == QStringLiteral("https://b/"); }, 2000));
         rig->opener->Quit();
         QVERIFY(waitUntil([&] { return fake.indexOf(QStringLiteral("Target.closeTarget")) >= 0; }, 2000));
-        QSignalSpy revoked(rig->engine.get(), &ShellWindows::WindowRevoked);
+        QSignalSpy revoked(rig->engine.get(), &BrowserWindows::WindowRevoked);
         fake.event(QStringLiteral("Target.targetDestroyed"), {{QStringLiteral("targetId"), QStringLiteral("P1")}});
         QVERIFY(waitUntil([&] { return revoked.count() == 1; }, 2000));
         QCOMPARE(rig->engine->items().size(), 0);
@@ -441,7 +441,7 @@ private slots:
         auto rig = makeRig();
         QVERIFY(rig);
         auto &fake = rig->fake;
-        QSignalSpy revoked(rig->engine.get(), &ShellWindows::WindowRevoked);
+        QSignalSpy revoked(rig->engine.get(), &BrowserWindows::WindowRevoked);
         bool returned = false;
         rig->sink->onNewWindow = [&](bool &cancel) {
             // The browser goes while the decision waits (as for the prompt).
@@ -496,7 +496,7 @@ private slots:
         auto rig = makeRig(settings);
         QVERIFY(rig);
         QVERIFY(waitUntil([&] { return rig->engine->browserCount() == 2; }, 3000));
-        QSignalSpy lost(rig->engine.get(), &CdpShellWindows::browserLost);
+        QSignalSpy lost(rig->engine.get(), &CdpBrowserWindows::browserLost);
         rig->fake.event(QStringLiteral("Runtime.consoleAPICalled"),
                         {{QStringLiteral("text"), QString(200 * 1024, u'a')}}, QStringLiteral("S1"));
         QVERIFY(waitUntil([&] { return lost.count() == 1; }, 2000));
@@ -513,7 +513,7 @@ private slots:
         auto rig = makeRig(settings);
         QVERIFY(rig);
         rig->fake.answer = false;
-        QSignalSpy lost(rig->engine.get(), &CdpShellWindows::browserLost);
+        QSignalSpy lost(rig->engine.get(), &CdpBrowserWindows::browserLost);
         for (int i = 0; i < 20; ++i)
             rig->fake.attach(QStringLiteral("T%1").arg(i), QStringLiteral("U%1").arg(i), false);
         QVERIFY(waitUntil([&] { return lost.count() == 1; }, 2000));
@@ -556,7 +556,7 @@ private slots:
     {
         auto rig = makeRig();
         QVERIFY(rig);
-        QSignalSpy revoked(rig->engine.get(), &ShellWindows::WindowRevoked);
+        QSignalSpy revoked(rig->engine.get(), &BrowserWindows::WindowRevoked);
         FakeDevTools restarted;
         QVERIFY(restarted.listen(chromiumDir())); // writes the folder's file anew
         QVERIFY(waitUntil([&] { return restarted.ready(); }, 3000));

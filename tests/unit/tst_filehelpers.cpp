@@ -1,7 +1,7 @@
-// fileExists and TrimPath over the Linux file system.
+// fileExists and fileNameOf over the Linux file system.
 
 #include "support/testenv.h"
-#include "system/filehelpers.h"
+#include "core/filehelpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,7 +70,7 @@ void TestFileHelpers::trimPath()
 {
     QFETCH(QString, path);
     QFETCH(QString, name);
-    QCOMPARE(TrimPath(path), name);
+    QCOMPARE(fileNameOf(path), name);
 }
 
 void TestFileHelpers::normalFileFoundWhateverItsCase()

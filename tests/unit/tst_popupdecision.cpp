@@ -1,11 +1,11 @@
 // The popup decision without widgets: site names, list lookup, the order of
 // the decision's steps, the block steps, the setup-mode prompt and failures.
 
-#include "app/paths.h"
-#include "app/sharedstate.h"
-#include "blocking/memorybrowsers.h"
-#include "blocking/popupdecision.h"
-#include "blocking/sound.h"
+#include "core/paths.h"
+#include "core/programstate.h"
+#include "support/memorybrowsers.h"
+#include "core/popupdecision.h"
+#include "platform/soundplayer.h"
 #include "support/decisionfakes.h"
 #include "support/testenv.h"
 
@@ -131,7 +131,7 @@ void TestPopupDecision::siteName()
 {
     QFETCH(QString, url);
     QFETCH(QString, site);
-    QCOMPARE(decision::siteName(url), site);
+    QCOMPARE(siteNameOf(url), site);
 }
 
 void TestPopupDecision::lookup_data()
@@ -171,7 +171,7 @@ void TestPopupDecision::lookup()
     QFETCH(QString, site);
     QFETCH(QString, list);
     QFETCH(bool, listed);
-    QCOMPARE(decision::isListed(site, list), listed);
+    QCOMPARE(isSiteListed(site, list), listed);
 }
 
 void TestPopupDecision::blockingOffLetsEverythingThrough()

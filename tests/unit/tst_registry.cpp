@@ -2,9 +2,9 @@
 // the hive file format, re-reading on change, damaged and hostile files, and
 // atomic writes.
 
-#include "app/paths.h"
+#include "core/paths.h"
 #include "support/testenv.h"
-#include "system/registry.h"
+#include "core/registry.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,13 +1,15 @@
-// AddRemove, CRegister and the browser toolbar button over a registry in a
+// ShellEntries, RegistryValues and the browser toolbar button over a registry in a
 // temporary config folder.
 
-#include "app/paths.h"
-#include "app/runtime.h"
+#include "core/paths.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
 #include "support/testenv.h"
-#include "system/addremove.h"
-#include "system/cregister.h"
-#include "system/ietools.h"
-#include "system/registry.h"
+#include "platform/shellentries.h"
+#include "core/registryvalues.h"
+#include "core/toolbarbutton.h"
+#include "core/registry.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,7 +35,7 @@ void writeHive(const QByteArray &body)
 
 QString runValue(const QString &name)
 {
-    const auto v = RegistryStore::value(HKEY_LOCAL_MACHINE, AddRemove::runKey(), name);
+    const auto v = RegistryStore::value(HKEY_LOCAL_MACHINE, ShellEntries::runKey(), name);
     return v ? RegistryStore::decodeString(v->data).chopped(1) : QString();
 }
 
@@ -90,18 +92,18 @@ void TestRegistryWrappers::getStringReadsTextOnly()
               "\"Expand\"=hex(2):41,00,00,00\r\n"
               "\"Binary\"=hex:41,00\r\n"
               "@=\"def\"\r\n");
-    AddRemove ar;
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Text"), QString("Grüße, \"you\""));
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "k", "TEXT"), QString("Grüße, \"you\""));
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", ""), QString("def"));
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Empty"), QString(""));
+    ShellEntries ar;
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "Text"), QString("Grüße, \"you\""));
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "k", "TEXT"), QString("Grüße, \"you\""));
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", ""), QString("def"));
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "Empty"), QString(""));
     // Missing value, missing key, and every type that is not REG_SZ: empty.
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Missing"), QString());
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "NoSuchKey", "Text"), QString());
-    QCOMPARE(ar.GetString(HKEY_CURRENT_USER, "K", "Text"), QString());
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Number"), QString());
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Expand"), QString());
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Binary"), QString());
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "Missing"), QString());
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "NoSuchKey", "Text"), QString());
+    QCOMPARE(ar.getString(HKEY_CURRENT_USER, "K", "Text"), QString());
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "Number"), QString());
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "Expand"), QString());
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "Binary"), QString());
 }
 
 void TestRegistryWrappers::getStringStopsAtFirstNul()
@@ -111,36 +113,36 @@ void TestRegistryWrappers::getStringStopsAtFirstNul()
               "\"Embedded\"=hex(1):41,00,00,00,42,00,00,00\r\n"
               "\"Leading\"=hex(1):00,00,42,00\r\n"
               "\"Nothing\"=hex(1):\r\n");
-    AddRemove ar;
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "NoNul"), QString("ABC")); // the whole data
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Embedded"), QString("A"));
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Leading"), QString(""));
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, "K", "Nothing"), QString(""));
-    // The same values through CRegister, which only drops a terminating NUL.
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "K", "NoNul", "d"), QString("ABC"));
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "K", "Embedded", "d"), QString("A") + QChar(0) + "B");
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "K", "Nothing", "d"), QString("d"));
+    ShellEntries ar;
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "NoNul"), QString("ABC")); // the whole data
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "Embedded"), QString("A"));
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "Leading"), QString(""));
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, "K", "Nothing"), QString(""));
+    // The same values through RegistryValues, which only drops a terminating NUL.
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, "K", "NoNul", "d"), QString("ABC"));
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, "K", "Embedded", "d"), QString("A") + QChar(0) + "B");
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, "K", "Nothing", "d"), QString("d"));
 }
 
 void TestRegistryWrappers::saveStringAndKeys()
 {
-    AddRemove ar;
-    ar.SaveString(HKEY_CURRENT_USER, "Software\\A\\B", "v", "x \\ y");
-    ar.SaveKey(HKEY_CURRENT_USER, "Software\\Empty\\Key");
-    ar.SaveKey(HKEY_CURRENT_USER, "Software\\A"); // exists already: unchanged
+    ShellEntries ar;
+    ar.saveString(HKEY_CURRENT_USER, "Software\\A\\B", "v", "x \\ y");
+    ar.saveKey(HKEY_CURRENT_USER, "Software\\Empty\\Key");
+    ar.saveKey(HKEY_CURRENT_USER, "Software\\A"); // exists already: unchanged
     RegistryStore::unloadAll();
-    QCOMPARE(ar.GetString(HKEY_CURRENT_USER, "Software\\A\\B", "v"), QString("x \\ y"));
+    QCOMPARE(ar.getString(HKEY_CURRENT_USER, "Software\\A\\B", "v"), QString("x \\ y"));
     QVERIFY(RegistryStore::keyExists(HKEY_CURRENT_USER, "Software\\Empty\\Key"));
     QCOMPARE(RegistryStore::value(HKEY_CURRENT_USER, "Software\\A\\B", "v")->type, REG_SZ);
 
-    ar.SaveString(HKEY_CURRENT_USER, "Software\\A\\B", "w", "2");
-    ar.DeleteValue(HKEY_CURRENT_USER, "Software\\A\\B", "v");
+    ar.saveString(HKEY_CURRENT_USER, "Software\\A\\B", "w", "2");
+    ar.deleteValue(HKEY_CURRENT_USER, "Software\\A\\B", "v");
     QCOMPARE(RegistryStore::valueNames(HKEY_CURRENT_USER, "Software\\A\\B"), QStringList{"w"});
-    ar.DeleteValue(HKEY_CURRENT_USER, "Software\\Nowhere", "v"); // nothing to do, nothing breaks
+    ar.deleteValue(HKEY_CURRENT_USER, "Software\\Nowhere", "v"); // nothing to do, nothing breaks
 
-    ar.DeleteKey(HKEY_CURRENT_USER, "Software\\A"); // has a subkey: stays
+    ar.deleteKey(HKEY_CURRENT_USER, "Software\\A"); // has a subkey: stays
     QVERIFY(RegistryStore::keyExists(HKEY_CURRENT_USER, "Software\\A\\B"));
-    ar.DeleteKey(HKEY_CURRENT_USER, "Software\\A\\B");
+    ar.deleteKey(HKEY_CURRENT_USER, "Software\\A\\B");
     QVERIFY(!RegistryStore::keyExists(HKEY_CURRENT_USER, "Software\\A\\B"));
     QVERIFY(RegistryStore::keyExists(HKEY_CURRENT_USER, "Software\\A"));
     // Nothing went into the machine hive.
@@ -149,33 +151,33 @@ void TestRegistryWrappers::saveStringAndKeys()
 
 void TestRegistryWrappers::runValues()
 {
-    AddRemove ar;
-    ar.AddToRun("Other", "/usr/bin/other");
-    ar.AddToRun("Wendral", "/opt/old/wendral");
-    ar.AddToRun("Wendral", "/opt/new place/wendral"); // overwrites
+    ShellEntries ar;
+    ar.addToRun("Other", "/usr/bin/other");
+    ar.addToRun("Wendral", "/opt/old/wendral");
+    ar.addToRun("Wendral", "/opt/new place/wendral"); // overwrites
     QCOMPARE(runValue("Wendral"), QString("/opt/new place/wendral"));
-    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, AddRemove::runKey()), (QStringList{"Other", "Wendral"}));
+    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, ShellEntries::runKey()), (QStringList{"Other", "Wendral"}));
 
-    ar.RemoveFromRun("Wendral");
-    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, AddRemove::runKey()), QStringList{"Other"});
+    ar.removeFromRun("Wendral");
+    QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, ShellEntries::runKey()), QStringList{"Other"});
     // Removing what is not there changes nothing.
     const QByteArray before = test::readFile(hive());
-    ar.RemoveFromRun("Wendral");
-    ar.RemoveFromRun("Never added");
+    ar.removeFromRun("Wendral");
+    ar.removeFromRun("Never added");
     QCOMPARE(test::readFile(hive()), before);
     QCOMPARE(runValue("Other"), QString("/usr/bin/other"));
 }
 
 void TestRegistryWrappers::installedProgramsEntry()
 {
-    AddRemove ar;
-    ar.AddToList("Wendral", "/opt/wendral/uninstall --all");
-    const QString key = AddRemove::uninstallRoot() + "Wendral";
+    ShellEntries ar;
+    ar.addToList("Wendral", "/opt/wendral/uninstall --all");
+    const QString key = ShellEntries::uninstallRoot() + "Wendral";
     QCOMPARE(key, QString("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Wendral"));
     QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, key), (QStringList{"DisplayName", "UninstallString"}));
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, key, "DisplayName"), QString("Wendral"));
-    QCOMPARE(ar.GetString(HKEY_LOCAL_MACHINE, key, "UninstallString"), QString("/opt/wendral/uninstall --all"));
-    ar.RemoveFromList("Wendral");
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, key, "DisplayName"), QString("Wendral"));
+    QCOMPARE(ar.getString(HKEY_LOCAL_MACHINE, key, "UninstallString"), QString("/opt/wendral/uninstall --all"));
+    ar.removeFromList("Wendral");
     QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, key));
     QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
 }
@@ -204,14 +206,14 @@ void TestRegistryWrappers::trimKeySlashes()
 {
     QFETCH(QString, path);
     QFETCH(QString, trimmed);
-    QCOMPARE(CRegister::TrimKeySlashes(path), trimmed);
+    QCOMPARE(RegistryValues::trimKeySlashes(path), trimmed);
 }
 
 void TestRegistryWrappers::readRegValue()
 {
     writeHive("[HKEY_LOCAL_MACHINE\\Software\\K]\r\n@=\"the default\"\r\n\"v\"=\"named\"\r\n\"e\"=\"\"\r\n"
               "[HKEY_LOCAL_MACHINE\\Software\\NoDefault]\r\n\"v\"=\"x\"\r\n");
-    using CRegister::ReadRegValue;
+    using RegistryValues::readValue;
     QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "*", "dflt"), QString("the default"));
     QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "", "dflt"), QString("the default"));
     QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "\\Software\\K\\", "v", "dflt"), QString("named"));
@@ -230,19 +232,19 @@ void TestRegistryWrappers::readRegValueFallsBackToReadOnly()
 {
     writeHive("[HKEY_LOCAL_MACHINE\\Software\\K]\r\n\"v\"=\"readable\"\r\n");
     QVERIFY(QFile::setPermissions(hive(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", "dflt"), QString("readable"));
-    QVERIFY(!CRegister::WriteRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", "changed"));
-    QVERIFY(!CRegister::WriteRegValue(HKEY_LOCAL_MACHINE, "Software\\New", "v", "changed"));
-    QVERIFY(!CRegister::DeleteRegEntry(HKEY_LOCAL_MACHINE, "Software\\K", "v"));
-    QVERIFY(!CRegister::DeleteRegEntry(HKEY_LOCAL_MACHINE, "Software\\K", ""));
-    QCOMPARE(CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", "dflt"), QString("readable"));
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", "dflt"), QString("readable"));
+    QVERIFY(!RegistryValues::writeValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", "changed"));
+    QVERIFY(!RegistryValues::writeValue(HKEY_LOCAL_MACHINE, "Software\\New", "v", "changed"));
+    QVERIFY(!RegistryValues::deleteEntry(HKEY_LOCAL_MACHINE, "Software\\K", "v"));
+    QVERIFY(!RegistryValues::deleteEntry(HKEY_LOCAL_MACHINE, "Software\\K", ""));
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", "dflt"), QString("readable"));
     QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "Software\\New"));
 }
 
 void TestRegistryWrappers::writeRegValue()
 {
-    using CRegister::ReadRegValue;
-    using CRegister::WriteRegValue;
+    using RegistryValues::readValue;
+    using RegistryValues::writeValue;
     QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "\\A\\B\\C\\D\\", "v", "deep"));
     QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "A"));
     QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "A\\B\\C\\D"));
@@ -261,8 +263,8 @@ void TestRegistryWrappers::writeRegValue()
 
 void TestRegistryWrappers::deleteRegEntry()
 {
-    using CRegister::DeleteRegEntry;
-    using CRegister::WriteRegValue;
+    using RegistryValues::deleteEntry;
+    using RegistryValues::writeValue;
     QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "P\\Leaf", "*", "d"));
     QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "P\\Leaf", "keep", "k"));
     QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "P", "v", "1"));
@@ -299,7 +301,7 @@ void TestRegistryWrappers::toolbarButton()
     for (const QString &name : order)
         QCOMPARE(RegistryStore::value(HKEY_LOCAL_MACHINE, key, name)->type, REG_SZ);
 
-    auto read = [&key](const QString &name) { return CRegister::ReadRegValue(HKEY_LOCAL_MACHINE, key, name, "?"); };
+    auto read = [&key](const QString &name) { return RegistryValues::readValue(HKEY_LOCAL_MACHINE, key, name, "?"); };
     QCOMPARE(read("ButtonText"), QString("Wendral"));
     QCOMPARE(read("CLSID"), QString("{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}"));
     QCOMPARE(read("Default Visible"), QString("Yes"));
@@ -307,7 +309,7 @@ void TestRegistryWrappers::toolbarButton()
     QCOMPARE(read("MenuText"), QString("&Wendral"));
     // Exec names the program's real, runnable executable (here: this test).
     const QString exec = read("Exec");
-    QCOMPARE(exec, App::exeFullPath());
+    QCOMPARE(exec, ProductInfo::executablePath());
     QCOMPARE(exec, modIETools::buttonExecPath);
     QVERIFY(QFileInfo(exec).isAbsolute());
     QVERIFY(QFileInfo(exec).isExecutable());
@@ -345,7 +347,7 @@ void TestRegistryWrappers::toolbarButtonWithoutRights()
     const QByteArray before = test::readFile(hive());
     AddToolbarButton(); // fails quietly
     QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, modIETools::buttonKey()));
-    QCOMPARE(modIETools::buttonExecPath, App::exeFullPath()); // computed all the same
+    QCOMPARE(modIETools::buttonExecPath, ProductInfo::executablePath()); // computed all the same
     RemoveToolbarButton();
     QCOMPARE(test::readFile(hive()), before);
 }

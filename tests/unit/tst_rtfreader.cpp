@@ -1,4 +1,4 @@
-#include "windows/rtfreader.h"
+#include "ui/rtfreader.h"
 
 #include <QFont>
 #include <QRandomGenerator>

@@ -1,5 +1,7 @@
-#include "app/paths.h"
-#include "app/runtime.h"
+#include "core/paths.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
 #include "support/testenv.h"
 
 #include <QtTest>

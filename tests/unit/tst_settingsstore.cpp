@@ -1,8 +1,8 @@
 // The settings store: defaults, round trips, the unload save sequence and
 // stored values that the program never writes.
 
-#include "app/paths.h"
-#include "app/settingsstore.h"
+#include "core/paths.h"
+#include "core/settingsstore.h"
 #include "support/testenv.h"
 
 #include <QDir>

@@ -2,11 +2,13 @@
 // format, the list operations and editing sequences, and files that are odd,
 // huge, unreadable or unwritable.
 
-#include "app/paths.h"
-#include "app/runtime.h"
-#include "app/sharedstate.h"
-#include "blocking/popupdecision.h"
-#include "sitelists/sitelists.h"
+#include "core/paths.h"
+#include "core/productinfo.h"
+#include "core/textfile.h"
+#include "ui/twips.h"
+#include "core/programstate.h"
+#include "core/popupdecision.h"
+#include "core/sitelists.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -276,7 +278,7 @@ void TestSiteLists::blockAlwaysAppendsWithoutRewriting()
     QVERIFY(Module1::addDisallowed("bad.example"));
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\nbad.example\r\n"));
     QCOMPARE(m_list2.items(), QStringList{"bad.example"});
-    QVERIFY(decision::isListed("bad.example", shared().disallowedList));
+    QVERIFY(isSiteListed("bad.example", shared().disallowedList));
 }
 
 void TestSiteLists::addCommandRefusesEmptyAndSingleSpace()
@@ -337,8 +339,8 @@ void TestSiteLists::deleteKeepsLongerEntriesInMemory()
     QCOMPARE(m_list1.items(), rest);
     QCOMPARE(shared().allowedList, joined(rest));
     QCOMPARE(fileBytes("allowed.txt"), (joined(rest) + "\r\n").toUtf8());
-    QVERIFY(decision::isListed("www.example.com", shared().allowedList));
-    QVERIFY(decision::isListed("example.com.AU", shared().allowedList));
+    QVERIFY(isSiteListed("www.example.com", shared().allowedList));
+    QVERIFY(isSiteListed("example.com.AU", shared().allowedList));
     // The next start agrees with this run.
     m_list1.clear();
     QVERIFY(Module1::loadAllowed());
@@ -531,8 +533,8 @@ void TestSiteLists::hugeFileLoadsAndRewrites()
     QCOMPARE(m_list1.count(), kEntries);
     QCOMPARE(QFileInfo(filePath("allowed.txt")).size(), qint64(kEntries - 1) * 100 + 14 + 2);
     QCOMPARE(shared().allowedList.size(), qsizetype(kEntries - 1) * 100 + 14);
-    QVERIFY(decision::isListed("tail.example", shared().allowedList));
-    QVERIFY(!decision::isListed("00499999", shared().allowedList));
+    QVERIFY(isSiteListed("tail.example", shared().allowedList));
+    QVERIFY(!isSiteListed("00499999", shared().allowedList));
 }
 
 QTEST_GUILESS_MAIN(TestSiteLists)

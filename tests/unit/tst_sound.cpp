@@ -2,8 +2,8 @@
 // word on stderr; a playable file blocks until it has been heard (checked on a
 // private PulseAudio server with a null sink, when one can be started).
 
-#include "app/paths.h"
-#include "blocking/sound.h"
+#include "core/paths.h"
+#include "platform/soundplayer.h"
 #include "support/testenv.h"
 
 #include <QElapsedTimer>

@@ -1,11 +1,11 @@
 // The window tracker over the in-memory browser engine: one fresh sink per
 // listed window after every change, subscribed once to the collection.
 
-#include "app/sharedstate.h"
-#include "blocking/memorybrowsers.h"
-#include "blocking/popupdecision.h"
-#include "blocking/sound.h"
-#include "blocking/tracker.h"
+#include "core/programstate.h"
+#include "support/memorybrowsers.h"
+#include "core/popupdecision.h"
+#include "platform/soundplayer.h"
+#include "blocking/browsertracker.h"
 #include "support/decisionfakes.h"
 #include "support/testenv.h"
 
@@ -17,14 +17,14 @@ using namespace wendral::test;
 namespace {
 
 // Counts the rebuilds: each one lists the windows exactly once.
-class CountingShell : public MemoryShellWindows
+class CountingShell : public MemoryBrowserWindows
 {
 public:
     mutable int listings = 0;
     QList<BrowserPtr> items() const override
     {
         ++listings;
-        return MemoryShellWindows::items();
+        return MemoryBrowserWindows::items();
     }
 };
 
@@ -56,8 +56,8 @@ private slots:
 
     void noBrowserAtCreationThenOneOpens()
     {
-        MemoryShellWindows shell;
-        cIEWindows tracker(&shell);
+        MemoryBrowserWindows shell;
+        BrowserTracker tracker(&shell);
         QCOMPARE(tracker.Count(), 0);
         QVERIFY(!tracker.IE(1));
         auto w = shell.openWindow(QStringLiteral("http://a.example/"));
@@ -68,12 +68,12 @@ private slots:
 
     void oneOfTwoClosesLeavesOneNewSink()
     {
-        MemoryShellWindows shell;
+        MemoryBrowserWindows shell;
         auto a = shell.openWindow(QStringLiteral("http://a.example/"));
         auto b = shell.openWindow(QStringLiteral("http://b.example/"));
-        cIEWindows tracker(&shell);
+        BrowserTracker tracker(&shell);
         QCOMPARE(tracker.Count(), 2);
-        std::weak_ptr<IE_Class> oldA = tracker.IE(1), oldB = tracker.IE(2);
+        std::weak_ptr<BrowserSink> oldA = tracker.IE(1), oldB = tracker.IE(2);
         QCOMPARE(tracker.IE(2)->browser(), BrowserPtr(b));
         shell.closeWindow(a.get());
         QCOMPARE(tracker.Count(), 1);
@@ -89,9 +89,9 @@ private slots:
     void letThroughPopupGetsItsOwnSink()
     {
         options.c1 = 0; // blocking off: the request goes through
-        MemoryShellWindows shell;
+        MemoryBrowserWindows shell;
         auto page = shell.openWindow(QStringLiteral("http://a.example/"));
-        cIEWindows tracker(&shell);
+        BrowserTracker tracker(&shell);
         QVERIFY(!page->requestNewWindow(QStringLiteral("http://popup.example/")));
         QCOMPARE(tracker.Count(), 2);
         auto popup = shell.lastOpened();
@@ -108,7 +108,7 @@ private slots:
     void rebuildsSubscribeOnce()
     {
         CountingShell shell;
-        cIEWindows tracker(&shell);
+        BrowserTracker tracker(&shell);
         QCOMPARE(shell.listings, 1);
         for (int i = 0; i < 5; ++i)
             shell.openWindow(QStringLiteral("http://w%1.example/").arg(i));
@@ -123,10 +123,10 @@ private slots:
 
     void indexEnumerationAndCloseIE()
     {
-        MemoryShellWindows shell;
+        MemoryBrowserWindows shell;
         auto a = shell.openWindow(QStringLiteral("http://a.example/"));
         auto b = shell.openWindow(QStringLiteral("http://b.example/"));
-        cIEWindows tracker(&shell);
+        BrowserTracker tracker(&shell);
         QVERIFY(!tracker.IE(0));
         QVERIFY(!tracker.IE(3));
         QVERIFY(!tracker.IE(-1));
@@ -143,9 +143,9 @@ private slots:
 
     void sourceGoneBeforeTracker()
     {
-        auto shell = std::make_unique<MemoryShellWindows>();
+        auto shell = std::make_unique<MemoryBrowserWindows>();
         shell->openWindow(QStringLiteral("http://a.example/"));
-        cIEWindows tracker(shell.get());
+        BrowserTracker tracker(shell.get());
         QCOMPARE(tracker.Count(), 1);
         shell.reset();
         QCOMPARE(tracker.Count(), 1); // the sinks stay until the next rebuild
@@ -155,10 +155,10 @@ private slots:
 
     void droppingTheTrackerUnsubscribesEverySink()
     {
-        MemoryShellWindows shell;
+        MemoryBrowserWindows shell;
         auto a = shell.openWindow(QStringLiteral("http://a.example/"));
         {
-            cIEWindows tracker(&shell);
+            BrowserTracker tracker(&shell);
             QCOMPARE(a->sinkCount(), 1);
         }
         QCOMPARE(a->sinkCount(), 0);
@@ -174,11 +174,11 @@ private slots:
         options.c2 = 1;
         FakePrompt prompt;
         decision::setPromptHost(&prompt);
-        MemoryShellWindows shell;
+        MemoryBrowserWindows shell;
         shell.setOpensPopups(false);
         auto page = shell.openWindow(QStringLiteral("http://asking.example/"));
-        cIEWindows tracker(&shell);
-        std::weak_ptr<IE_Class> deciding = tracker.IE(1);
+        BrowserTracker tracker(&shell);
+        std::weak_ptr<BrowserSink> deciding = tracker.IE(1);
         prompt.onShow = [&] {
             QTimer::singleShot(10, [&] { shell.openWindow(QStringLiteral("http://other.example/")); });
             FakePrompt::answerLater(50, true);

@@ -1,7 +1,7 @@
 // Preparing the process for the web engine: when the sandbox and the GPU go
 // off, and that settings the user made are kept.
 
-#include "windows/webengine.h"
+#include "ui/webengine.h"
 
 #include <QCoreApplication>
 #include <QtTest>

@@ -1,0 +1,70 @@
+#include "app/program.h"
+
+#include "app/termination.h"
+#include "blocking/cdp/cdpbrowserwindows.h"
+#include "core/paths.h"
+#include "platform/linux/desktopplatform.h"
+#include "platform/soundplayer.h"
+#include "ui/formtools.h"
+#include "ui/mainwindow.h"
+#include "ui/splashwindow.h"
+
+#include <QCoreApplication>
+
+namespace wendral {
+
+Program::Program(BrowserWindows *browsers, QObject *parent)
+    : QObject(parent), m_decider(m_state, m_lists), m_skin(m_profile), m_platform(std::make_unique<DesktopPlatform>()),
+      m_browsers(browsers ? browsers : new cdp::CdpBrowserWindows(this)),
+      m_context{m_state,   m_settings, m_lists, m_decider, m_profile, m_skin, m_platform->services(),
+                m_windows, m_browsers}
+{
+    m_decider.setBlockSound(
+        [this] { m_platform->services().sound->play(Paths::programFile(QStringLiteral("sounds/pop.wav"))); });
+    setTerminationHandler([this] { onTerminationSignal(); });
+}
+
+Program::~Program()
+{
+    setTerminationHandler({});
+    m_main.reset();
+    m_splash.reset();
+}
+
+void Program::start()
+{
+    m_splash = std::make_unique<SplashWindow>(m_context, [this] { openMainWindow(); });
+    m_splash->load();
+    centerOnScreen(m_splash.get());
+    m_splash->show();
+}
+
+void Program::openMainWindow()
+{
+    m_main = std::make_unique<MainWindow>(m_context);
+    m_main->setStartMinimized(m_startMinimized);
+    m_main->load();
+    m_main->showLoaded();
+}
+
+void Program::showMainWindow()
+{
+    if (!m_main || m_main->isUnloaded())
+        return;
+    m_main->setWindowState(m_main->windowState() & ~Qt::WindowMinimized);
+    m_main->show();
+    m_main->raise();
+    m_main->activateWindow();
+}
+
+void Program::onTerminationSignal()
+{
+    // A logout or kill ends the program in order: the main window's unload
+    // saves the settings and lets every held popup go.
+    if (m_main && !m_main->isUnloaded())
+        m_main->unload();
+    else
+        QCoreApplication::quit();
+}
+
+} // namespace wendral

@@ -1,0 +1,40 @@
+#pragma once
+// The program's state and services as the composition root wires them, with
+// fake desktop services and the folders of a test environment: what windows
+// and the popup decision are given in tests.
+
+#include "core/paths.h"
+#include "core/popupdecision.h"
+#include "core/profile.h"
+#include "core/programstate.h"
+#include "core/settingsstore.h"
+#include "core/sitelists.h"
+#include "support/fakeplatform.h"
+#include "ui/openwindows.h"
+#include "ui/skin.h"
+#include "ui/uicontext.h"
+
+namespace wendral::test {
+
+// Create it after the test environment (it reads the folders then).
+struct ProgramFixture
+{
+    explicit ProgramFixture(BrowserWindows *browsers = nullptr) : context{state,    settings, lists,   decider,
+                                                                           profile,  skin,     platform.services,
+                                                                           windows,  browsers}
+    {
+        decider.setBlockSound([this] { platform.sound.play(Paths::programFile(QStringLiteral("sounds/pop.wav"))); });
+    }
+
+    ProgramState state;
+    SettingsStore settings;
+    SiteLists lists;
+    PopupDecider decider{state, lists};
+    BrandingProfile profile;
+    SkinEngine skin{profile};
+    FakePlatform platform;
+    OpenWindows windows;
+    UiContext context;
+};
+
+} // namespace wendral::test
