@@ -15,8 +15,8 @@ QString dataDir();
 QString configDir();
 QString settingsFile();
 
-// A file of the program folder, named as the design names it ("\sounds\pop.wav"
-// or "sounds/pop.wav"): backslashes become the platform separator.
+// A file of the program folder ("sounds/pop.wav"; a name written with
+// backslashes, "\sounds\pop.wav", works too: they become the separator).
 QString programFile(const QString &name);
 QString dataFile(const QString &name);
 

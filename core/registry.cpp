@@ -214,6 +214,9 @@ struct Store
     HKEY nextHandle = 0x1000;
 };
 
+// One store for the process, as the registry is one for the machine: open
+// handles must be valid wherever they are passed, and every caller must see
+// the same cached hives.
 Store &store()
 {
     static Store s;
@@ -439,7 +442,7 @@ qint32 createKey(HKEY key, const QString &subKey, std::optional<quint32> access,
     return ERROR_SUCCESS;
 }
 
-// The bytes a caller of the ANSI calls sees for a stored value.
+// The bytes a caller of the handle-based calls sees for a stored value (UTF-8 text).
 QByteArray callerBytes(const RegValue &v)
 {
     if (isStringType(v.type))

@@ -13,9 +13,9 @@
 // atomically. A damaged file is read as far as it is sound; before the first
 // write over it the damaged original is kept beside the new file.
 //
-// The handle-based calls below take and give text the way the platform's ANSI
-// calls do (UTF-8 here): string values are stored as UTF-16 like the exported
-// format has them and converted on the way in and out.
+// The handle-based calls below take and give text as UTF-8 bytes: string
+// values are stored as UTF-16 like the exported format has them and converted
+// on the way in and out.
 
 #include <QByteArray>
 #include <QHash>

@@ -12,10 +12,10 @@ class QWidget;
 
 namespace wendral {
 
-// Verdana is the design font; where it is not installed the desktop's sans
+// Verdana is the layouts' font; where it is not installed the desktop's sans
 // font stands in (registered once as a substitution).
 void installFontFallbacks();
-// Layout files store whole point sizes; the design's fractional sizes (8.25,
+// Layout files store whole point sizes; the layouts' fractional sizes (8.25,
 // 14.25) ride along as a "designPointSize" property and are applied here.
 void applyDesignFonts(QWidget *root);
 // A fixed single border without minimise and maximise buttons, with a close box.

@@ -54,7 +54,7 @@ void HelpWindow::load()
     const QString path = documentPath();
     if (!fileExists(path)) {
         // No document: the window is shown empty, not topmost, with the box
-        // as designed.
+        // as the layout has it.
         return;
     }
     RtfReader reader;
@@ -64,7 +64,7 @@ void HelpWindow::load()
     ui->rtf1->moveCursor(QTextCursor::Start); // the reader leaves the view at the end
     m_context.platform.stacker->keepOnTop(this, true);
     // Only 0 and 1 are box states; any other stored text leaves the box as
-    // designed.
+    // the layout has it.
     ui->Check1->setChecked(m_context.settings.readToggle(Settings::kShowHelp, ui->Check1->isChecked()));
 }
 

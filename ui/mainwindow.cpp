@@ -39,7 +39,7 @@ MainWindow::MainWindow(UiContext &context) : ui(new Ui::MainWindow), m_context(c
 {
     ui->setupUi(this);
     applyDesignFonts(this);
-    // The menu bar sits above the client area, which keeps its designed size.
+    // The menu bar sits above the client area, which keeps its layout size.
     const QSize client(twipsToPixels(7605), twipsToPixels(6930));
     ui->centralwidget->setFixedSize(client.width(), client.height() - twipsToPixels(315));
     ui->StatusBar1->setFixedHeight(twipsToPixels(315));

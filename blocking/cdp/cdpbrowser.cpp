@@ -633,6 +633,15 @@ void CdpBrowser::releaseAll()
         if (t != m_targets.end())
             registerPage(*t);
     }
+    // Pages let through a moment ago may still wait for their status script:
+    // on the way out nobody waits for it.
+    for (Target &t : m_targets) {
+        if (!t.resumeWhenArmed)
+            continue;
+        t.resumeWhenArmed = false;
+        if (const int id = resume(t.sessionId))
+            m_releaseCommands.push_back(id);
+    }
     m_conn->flush();
 }
 

@@ -1,0 +1,48 @@
+#!/bin/sh
+# Checks that every layer includes only itself and the layers below it, and
+# builds each layer's library alone from an empty build folder of its own, so
+# that a layer that secretly needs a higher one fails here.
+#
+#   scripts/check-layers.sh [build-folder]   (default: a temporary folder)
+set -eu
+src=$(cd "$(dirname "$0")/.." && pwd)
+
+allowed() {
+    case $1 in
+        core) echo "core" ;;
+        platform) echo "core platform" ;;
+        blocking) echo "core blocking" ;;
+        ui) echo "core platform blocking ui" ;;
+        app) echo "core platform blocking ui app" ;;
+    esac
+}
+
+status=0
+for layer in core platform blocking ui app; do
+    ok=$(allowed "$layer")
+    for inc in $(grep -rhoE '#include "[a-z]+/' "$src/$layer" | sed 's/#include "//; s#/##' | sort -u); do
+        case " $ok " in
+            *" $inc "*) ;;
+            *)
+                echo "check-layers: $layer/ includes $inc/:" >&2
+                grep -rn "#include \"$inc/" "$src/$layer" >&2
+                status=1
+                ;;
+        esac
+    done
+done
+[ $status -eq 0 ] || exit $status
+
+build=${1:-}
+cleanup=
+if [ -z "$build" ]; then
+    build=$(mktemp -d)
+    cleanup=$build
+fi
+trap '[ -n "$cleanup" ] && rm -rf "$cleanup"' EXIT
+cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
+for layer in core platform blocking ui app; do
+    # Each layer's own objects only; the layers below it come first.
+    cmake --build "$build" --target "wendral_$layer" -j "$(nproc)" >/dev/null
+    echo "check-layers: wendral_$layer builds on the layers below it"
+done
