@@ -76,6 +76,7 @@ public:
     void setOptions(DecisionOptions *options) { m_options = options; }
     DecisionOptions *options() const { return m_options; }
     void setQuestion(SiteQuestion *question) { m_question = question; }
+    SiteQuestion *question() const { return m_question; }
     // Plays the blocking sound (the second block step, when the option is on).
     void setBlockSound(std::function<void()> play) { m_playSound = std::move(play); }
 

@@ -3,7 +3,8 @@
 // key is registered at once (a key another program holds fails quietly) and
 // every press is posted to the target as a HotkeyEvent, so the toggle runs
 // later as an ordinary event of the user-interface thread, whatever the window
-// is doing at the moment of the press.
+// is doing at the moment of the press. A hotkey has one binding at a time:
+// the key is given back when its binding goes.
 
 #include <QEvent>
 #include <QMetaObject>

@@ -55,14 +55,16 @@ MainWindow::MainWindow(UiContext &context) : ui(new Ui::MainWindow), m_context(c
 
 MainWindow::~MainWindow()
 {
-    if (!m_unloaded) {
-        PopupDecider &decider = m_context.decider;
-        if (decider.options() == this)
-            decider.setOptions(nullptr);
+    // Only what this window attached is detached again.
+    PopupDecider &decider = m_context.decider;
+    if (decider.options() == this)
+        decider.setOptions(nullptr);
+    if (decider.question() == this)
         decider.setQuestion(nullptr);
+    if (m_context.lists.allowed().listBox() == m_allowedBox.get())
         m_context.lists.allowed().setListBox(nullptr);
+    if (m_context.lists.disallowed().listBox() == m_disallowedBox.get())
         m_context.lists.disallowed().setListBox(nullptr);
-    }
     m_tracker.reset();
     m_hotkey.reset();
     delete ui;
