@@ -1,9 +1,17 @@
-// modHook with a stand-in hotkey: presses reach the target later, as posted
-// events, only while hooked; the hook lets go of the key at unhook and when the
-// main window goes away first.
+// The hotkey binding with a stand-in hotkey: presses reach the target later,
+// as posted events, only while bound; the binding lets go of the key when it
+// ends, and the main window's binding ends with the window.
 
+#include "core/programstate.h"
+#include "core/settingsstore.h"
 #include "platform/globalhotkey.h"
 #include "support/fakehotkey.h"
+#include "support/guimain.h"
+#include "support/hotkeyfixture.h"
+#include "support/mainwindowfixture.h"
+#include "support/testenv.h"
+#include "ui/hotkeybinding.h"
+#include "ui/mainwindow.h"
 
 #include <QTest>
 #include <QWidget>
@@ -12,50 +20,33 @@
 
 using namespace wendral;
 using wendral::test::FakeGlobalHotkey;
-
-namespace {
-
-class Target : public QObject
-{
-public:
-    int presses = 0;
-    bool event(QEvent *e) override
-    {
-        if (e->type() == HotkeyEvent::eventType()) {
-            ++presses;
-            return true;
-        }
-        return QObject::event(e);
-    }
-};
-
-} // namespace
+using wendral::test::HotkeyHook;
+using wendral::test::HotkeyTarget;
 
 class TestHotkey : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<FakeGlobalHotkey> hotkey;
+    std::unique_ptr<HotkeyHook> hook;
 
 private slots:
     void init()
     {
         hotkey = std::make_unique<FakeGlobalHotkey>();
-        setGlobalHotkey(hotkey.get());
+        hook = std::make_unique<HotkeyHook>(*hotkey);
     }
     void cleanup()
     {
-        UnhookWindow();
-        setGlobalHotkey(nullptr);
+        hook.reset();
         hotkey.reset();
     }
 
     void pressArrivesAsAQueuedEvent()
     {
-        QWidget window;
-        Target target;
-        HookWindow(&window, &target);
-        QVERIFY(hotkeyRegistered());
+        HotkeyTarget target;
+        hook->hook(&target);
+        QVERIFY(hook->isRegistered());
         QCOMPARE(hotkey->registerCalls, 1);
         hotkey->press();
         QCOMPARE(target.presses, 0); // not inside the press itself
@@ -69,67 +60,67 @@ private slots:
 
     void unhookLetsGoAndStopsDelivery()
     {
-        QWidget window;
-        Target target;
-        HookWindow(&window, &target);
-        UnhookWindow();
+        HotkeyTarget target;
+        hook->hook(&target);
+        hook->unhook();
         QVERIFY(!hotkey->isRegistered());
-        QVERIFY(!hotkeyRegistered());
+        QVERIFY(!hook->isRegistered());
         // Even a press the hotkey still reported would reach no one.
         emit hotkey->pressed();
         QCoreApplication::sendPostedEvents(&target);
         QCOMPARE(target.presses, 0);
-        UnhookWindow(); // a second unhook does nothing
+        hook->unhook(); // a second unhook does nothing
         QCOMPARE(hotkey->unregisterCalls, 1);
     }
 
     void keyHeldElsewhereFailsQuietly()
     {
         hotkey->available = false;
-        QWidget window;
-        Target target;
-        HookWindow(&window, &target);
-        QVERIFY(!hotkeyRegistered());
+        HotkeyTarget target;
+        hook->hook(&target);
+        QVERIFY(!hook->isRegistered());
         hotkey->press();
         QCoreApplication::sendPostedEvents(&target);
         QCOMPARE(target.presses, 0);
     }
 
-    void destroyingTheWindowUnhooks()
+    void destroyingTheMainWindowUnhooks()
     {
-        auto window = std::make_unique<QWidget>();
-        Target target;
-        HookWindow(window.get(), &target);
-        window.reset();
-        QVERIFY(!hotkey->isRegistered());
-        QVERIFY(!hotkeyRegistered());
-        UnhookWindow();
-        QCOMPARE(hotkey->unregisterCalls, 1);
-        emit hotkey->pressed();
-        QCoreApplication::sendPostedEvents(&target);
-        QCOMPARE(target.presses, 0);
+        test::TestEnvironment env;
+        test::MainWindowFixture fx;
+        fx.program.settings.write(Settings::kShowHelp, QStringLiteral("0"));
+        MainWindow &main = fx.load();
+        FakeGlobalHotkey &key = fx.program.platform.hotkey;
+        QVERIFY(main.hotkeyRegistered());
+        QCOMPARE(key.registerCalls, 1);
+        // Gone without an unload: the key goes with it.
+        fx.destroyWindow();
+        QVERIFY(!key.isRegistered());
+        QCOMPARE(key.unregisterCalls, 1);
+        emit key.pressed();
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(!fx.program.state.allowNext);
     }
 
     void pressAfterTheTargetIsGoneIsDropped()
     {
-        QWidget window;
-        auto target = std::make_unique<Target>();
-        HookWindow(&window, target.get());
+        auto target = std::make_unique<HotkeyTarget>();
+        hook->hook(target.get());
         target.reset();
         hotkey->press();
         QCoreApplication::sendPostedEvents();
-        QVERIFY(hotkeyRegistered());
+        QVERIFY(hook->isRegistered());
     }
 
     void hookingAgainDeliversOncePerPress()
     {
-        QWidget window;
-        Target first;
-        Target second;
-        HookWindow(&window, &first);
-        HookWindow(&window, &second);
+        HotkeyTarget first;
+        HotkeyTarget second;
+        hook->hook(&first);
+        hook->hook(&second);
         QCOMPARE(hotkey->unregisterCalls, 1);
-        QVERIFY(hotkeyRegistered());
+        QVERIFY(hook->isRegistered());
+        QVERIFY(hotkey->isRegistered());
         hotkey->press();
         QCoreApplication::sendPostedEvents();
         QCOMPARE(first.presses, 0);
@@ -138,15 +129,13 @@ private slots:
 
     void hotkeyDestroyedWhileHookedIsHarmless()
     {
-        QWidget window;
-        Target target;
-        HookWindow(&window, &target);
+        HotkeyTarget target;
+        hook->hook(&target);
         hotkey.reset();
-        QVERIFY(!hotkeyRegistered());
-        UnhookWindow();
-        setGlobalHotkey(nullptr);
+        QVERIFY(!hook->isRegistered());
+        hook->unhook();
     }
 };
 
-QTEST_MAIN(TestHotkey)
+WENDRAL_GUI_TEST_MAIN(TestHotkey)
 #include "tst_hotkey.moc"

@@ -1,16 +1,14 @@
 // The designed layouts of the main window, the site prompt and the splash:
 // names, containers, geometry (twips at 15 per pixel), captions and tooltips.
 
+#include "core/profile.h"
+#include "support/mainwindowfixture.h"
+#include "support/testenv.h"
 #include "ui/formtools.h"
 #include "ui/mainwindow.h"
-#include "core/productinfo.h"
-#include "core/textfile.h"
-#include "ui/twips.h"
-#include "ui/splashwindow.h"
-#include "support/memorybrowsers.h"
-#include "core/profile.h"
 #include "ui/siteprompt.h"
-#include "support/testenv.h"
+#include "ui/splashwindow.h"
+#include "ui/twips.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -21,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QtTest>
 
 using namespace wendral;
@@ -65,26 +64,26 @@ private slots:
     void splashLayout();
 
 private:
+    UiContext &context() { return m_fx->program.context; }
+
     std::unique_ptr<test::TestEnvironment> m_env;
-    std::unique_ptr<MemoryBrowserWindows> m_shell;
-    std::unique_ptr<MainWindow> m_main;
+    std::unique_ptr<test::MainWindowFixture> m_fx;
+    MainWindow *m_main = nullptr;
 };
 
 void TestLayouts::init()
 {
     m_env = std::make_unique<test::TestEnvironment>();
-    m_shell = std::make_unique<MemoryBrowserWindows>();
-    MainWindow::setShellWindowsSource(m_shell.get());
-    InitProfile();
-    m_main = std::make_unique<MainWindow>();
+    m_fx = std::make_unique<test::MainWindowFixture>();
+    m_fx->program.profile = BrandingProfile::fromBuild();
+    // As designed: constructed, never loaded.
+    m_main = &m_fx->create();
 }
 
 void TestLayouts::cleanup()
 {
-    m_main.reset();
-    MainWindow::setShellWindowsSource(nullptr);
-    m_shell.reset();
-    resetProfile();
+    m_main = nullptr;
+    m_fx.reset();
     m_env.reset();
 }
 
@@ -111,7 +110,7 @@ void TestLayouts::mainWindowTopLevelGeometry()
     QVERIFY2(control, qPrintable(name));
     if (name != QLatin1String("StatusBar1"))
         QCOMPARE(control->parentWidget(), m_main->centralWidget());
-    QCOMPARE(clientGeometry(m_main.get(), control), rect);
+    QCOMPARE(clientGeometry(m_main, control), rect);
 }
 
 void TestLayouts::mainWindowClientAreaAndStyle()
@@ -126,24 +125,24 @@ void TestLayouts::mainWindowClientAreaAndStyle()
     QCOMPARE(m_main->windowTitle(), QStringLiteral("Your Program Name by Your Company"));
     QVERIFY(!m_main->windowIcon().isNull());
     // Verdana 8.25 (or the desktop sans font standing in for it).
-    QCOMPARE(child(m_main.get(), "Label5")->font().pointSizeF(), 8.25);
-    QVERIFY(child(m_main.get(), "Label3")->font().bold());
+    QCOMPARE(child(m_main, "Label5")->font().pointSizeF(), 8.25);
+    QVERIFY(child(m_main, "Label3")->font().bold());
 }
 
 void TestLayouts::optionRowsShowNoTextOfTheirOwn()
 {
     const QList<std::pair<const char *, int>> rows = {{"Check1", 240}, {"Check2", 480},  {"Check6", 720},
                                                       {"Check5", 960}, {"Check3", 1200}, {"Check4", 1440}};
-    auto *frame = child<QGroupBox>(m_main.get(), "Frame2");
+    auto *frame = child<QGroupBox>(m_main, "Frame2");
     for (const auto &[name, top] : rows) {
-        auto *box = child<QCheckBox>(m_main.get(), name);
+        auto *box = child<QCheckBox>(m_main, name);
         QVERIFY(box);
         QCOMPARE(box->parentWidget(), frame);
         QVERIFY2(box->text().isEmpty(), name);
         QCOMPARE(box->geometry(), twips(120, top, 200, 200));
         QVERIFY2(!box->isChecked(), name); // cleared at design time
     }
-    QVERIFY(child(m_main.get(), "Check1")->styleSheet().contains(QStringLiteral("192, 192, 255")));
+    QVERIFY(child(m_main, "Check1")->styleSheet().contains(QStringLiteral("192, 192, 255")));
 }
 
 void TestLayouts::optionCaptionsAndTooltips()
@@ -173,16 +172,16 @@ void TestLayouts::optionCaptionsAndTooltips()
          "remember to open it before browsing."},
     };
     for (const Row &r : rows) {
-        auto *label = child<QLabel>(m_main.get(), r.label);
+        auto *label = child<QLabel>(m_main, r.label);
         QVERIFY(label);
         QCOMPARE(label->parentWidget()->objectName(), QStringLiteral("Frame2"));
         QCOMPARE(label->text(), r.caption);
         QCOMPARE(label->toolTip(), r.tip);
-        QCOMPARE(child(m_main.get(), r.check)->toolTip(), r.tip);
+        QCOMPARE(child(m_main, r.check)->toolTip(), r.tip);
         QCOMPARE(label->geometry(), twips(360, r.top, 7035, 255));
     }
-    QWidget *tmpl = child(m_main.get(), "SkinLabel1_0");
-    QVERIFY(tmpl && tmpl->parentWidget()->objectName() == QLatin1String("Frame2") && !tmpl->isVisibleTo(m_main.get()));
+    QWidget *tmpl = child(m_main, "SkinLabel1_0");
+    QVERIFY(tmpl && tmpl->parentWidget()->objectName() == QLatin1String("Frame2") && !tmpl->isVisibleTo(m_main));
 }
 
 void TestLayouts::siteListControls_data()
@@ -237,9 +236,9 @@ void TestLayouts::siteListControls()
 
 void TestLayouts::buttonCaptionsAndTooltips()
 {
-    auto *c5 = child<QAbstractButton>(m_main.get(), "Command5");
-    auto *c6 = child<QAbstractButton>(m_main.get(), "Command6");
-    auto *c7 = child<QAbstractButton>(m_main.get(), "Command7");
+    auto *c5 = child<QAbstractButton>(m_main, "Command5");
+    auto *c6 = child<QAbstractButton>(m_main, "Command6");
+    auto *c7 = child<QAbstractButton>(m_main, "Command7");
     QCOMPARE(c5->text(), QStringLiteral("Allow Next Popup"));
     QCOMPARE(c5->toolTip(), QStringLiteral("This will allow the next popup to be opened.  You can also press Win + Z "
                                            "or right click the Program Icon.  This is useful if a legitimate window "
@@ -252,12 +251,12 @@ void TestLayouts::buttonCaptionsAndTooltips()
     QVERIFY(c7->toolTip().isEmpty());
     for (auto *b : {c5, c6, c7})
         QCOMPARE(b->iconSize(), QSize(32, 32));
-    QCOMPARE(child<QAbstractButton>(m_main.get(), "Command1")->iconSize(), QSize(24, 24));
+    QCOMPARE(child<QAbstractButton>(m_main, "Command1")->iconSize(), QSize(24, 24));
 }
 
 void TestLayouts::hotkeyBoxLiesOutsideTheClientArea()
 {
-    QWidget *box = child(m_main.get(), "pctHotkey");
+    QWidget *box = child(m_main, "pctHotkey");
     const QRect client(QPoint(0, 0), m_main->centralWidget()->size());
     QVERIFY(!client.intersects(box->geometry()));
     QVERIFY(box->x() >= m_main->width());
@@ -271,7 +270,7 @@ void TestLayouts::menusAndTrayMenu()
     QCOMPARE(titles, (QStringList{"File", "Action", "Tools", "Help", "About"}));
     auto texts = [this](const char *menu) {
         QStringList t;
-        for (QAction *a : child<QMenu>(m_main.get(), menu)->actions())
+        for (QAction *a : child<QMenu>(m_main, menu)->actions())
             t << a->text();
         return t;
     };
@@ -283,14 +282,14 @@ void TestLayouts::menusAndTrayMenu()
     // The File menu's only item carries index 1.
     QVERIFY(m_main->findChild<QAction *>("mnuFileItem_1"));
     QCOMPARE(texts("Popup"), (QStringList{"Close this menu", "Show program", "Allow next popup (win-z)", "Exit"}));
-    QMenu *popup = m_main->popupMenu();
+    QMenu *popup = m_main->trayMenu();
     QCOMPARE(popup->objectName(), QStringLiteral("Popup"));
     QVERIFY(!m_main->menuBar()->actions().contains(popup->menuAction()));
 }
 
 void TestLayouts::promptLayout()
 {
-    SitePrompt prompt(m_main.get());
+    SitePrompt prompt(context(), m_main);
     QCOMPARE(prompt.windowTitle(), QStringLiteral("Popup Detected!"));
     QCOMPARE(prompt.size(), twips(0, 0, 6840, 3285).size());
     QVERIFY(!(prompt.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
@@ -353,15 +352,16 @@ void TestLayouts::promptLayout()
 
 void TestLayouts::splashLayout()
 {
-    SplashWindow splash;
+    SplashWindow splash(context(), {});
     QCOMPARE(splash.size(), twips(0, 0, 7170, 4770).size());
     QVERIFY(splash.windowFlags() & Qt::FramelessWindowHint);
     auto *image = child<QLabel>(&splash, "Image1");
     QVERIFY(image);
     QCOMPARE(image->geometry(), twips(0, 0, 7170, 4770));
     QVERIFY(!image->pixmap().isNull());
-    QCOMPARE(splash.Timer2->interval(), 2);
-    QVERIFY(!splash.Timer2->isActive()); // disabled until the splash loads
+    QCOMPARE(splash.timer()->objectName(), QStringLiteral("Timer2"));
+    QCOMPARE(splash.timer()->interval(), 2);
+    QVERIFY(!splash.timer()->isActive()); // disabled until the splash loads
 }
 
 QTEST_MAIN(TestLayouts)

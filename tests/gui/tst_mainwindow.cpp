@@ -2,27 +2,23 @@
 // with their messages and writes, the list buttons, the commands, both menus,
 // the tray menu, the window state, the banner room and the unload.
 
-#include "ui/formtools.h"
-#include "ui/mainwindow.h"
+#include "blocking/browsertracker.h"
 #include "core/paths.h"
 #include "core/productinfo.h"
-#include "core/textfile.h"
-#include "ui/twips.h"
-#include "core/settingsstore.h"
 #include "core/programstate.h"
-#include "platform/globalhotkey.h"
-#include "support/memorybrowsers.h"
+#include "core/registryvalues.h"
+#include "core/settingsstore.h"
+#include "core/sitelists.h"
+#include "platform/linux/xdgautostart.h"
+#include "support/guimain.h"
+#include "support/mainwindowfixture.h"
+#include "support/testenv.h"
 #include "ui/aboutwindow.h"
 #include "ui/banner.h"
-#include "core/profile.h"
-#include "core/sitelists.h"
-#include "support/fakehotkey.h"
-#include "support/guimain.h"
-#include "support/testenv.h"
-#include "core/registryvalues.h"
-#include "platform/windowstacker.h"
-#include "core/registry.h"
+#include "ui/formtools.h"
 #include "ui/helpwindow.h"
+#include "ui/mainwindow.h"
+#include "ui/twips.h"
 #include "ui/websitewindow.h"
 
 #include <QAbstractButton>
@@ -76,7 +72,11 @@ private slots:
     void noBannerLeavesTheDesignLayout();
 
 private:
-    MainWindow *load(bool banner = false);
+    MainWindow *load(bool banner = false)
+    {
+        m_main = &m_fx->load(banner);
+        return m_main;
+    }
     QCheckBox *check(const char *name) { return m_main->findChild<QCheckBox *>(QString::fromLatin1(name)); }
     QAbstractButton *button(const char *name)
     {
@@ -88,53 +88,35 @@ private:
         QSettings s(Paths::settingsFile(), QSettings::IniFormat);
         return s.value(QStringLiteral("Settings/") + key).toString();
     }
-    void store(const QString &key, const QString &value) { Settings::write(key, value); }
+    void store(const QString &key, const QString &value) { program().settings.write(key, value); }
+    test::ProgramFixture &program() { return m_fx->program; }
+    ProgramState &state() { return m_fx->program.state; }
+    SiteLists &lists() { return m_fx->program.lists; }
+    test::FakePlatform &platform() { return m_fx->program.platform; }
+    OpenWindows &windows() { return m_fx->program.windows; }
 
     std::unique_ptr<test::TestEnvironment> m_env;
-    std::unique_ptr<MemoryBrowserWindows> m_shell;
-    std::unique_ptr<test::FakeGlobalHotkey> m_hotkey;
-    std::unique_ptr<MainWindow> m_main;
+    std::unique_ptr<test::MainWindowFixture> m_fx;
+    MainWindow *m_main = nullptr;
+    XdgAutostartService m_xdgAutostart;
     QList<Write> m_writes;
 };
 
 void TestMainWindow::init()
 {
     m_env = std::make_unique<test::TestEnvironment>();
-    m_shell = std::make_unique<MemoryBrowserWindows>();
-    m_hotkey = std::make_unique<test::FakeGlobalHotkey>();
-    setGlobalHotkey(m_hotkey.get());
-    MainWindow::setShellWindowsSource(m_shell.get());
+    m_fx = std::make_unique<test::MainWindowFixture>();
+    // Offscreen there is no notification area.
+    platform().tray.available = false;
     m_writes.clear();
-    Settings::setWriteObserver([this](const QString &k, const QString &v) { m_writes.append({k, v}); });
+    program().settings.setWriteObserver([this](const QString &k, const QString &v) { m_writes.append({k, v}); });
 }
 
 void TestMainWindow::cleanup()
 {
-    Settings::setWriteObserver({});
-    if (HelpWindow *help = HelpWindow::instance())
-        delete help;
-    if (AboutWindow *about = AboutWindow::instance())
-        delete about;
-    if (WebsiteWindow *web = WebsiteWindow::instance())
-        delete web;
-    m_main.reset();
-    MainWindow::setShellWindowsSource(nullptr);
-    setGlobalHotkey(nullptr);
-    m_hotkey.reset();
-    m_shell.reset();
-    resetProfile();
-    resetBanner();
+    m_main = nullptr;
+    m_fx.reset();
     m_env.reset();
-}
-
-MainWindow *TestMainWindow::load(bool banner)
-{
-    InitProfile();
-    profile().bannerEnabled = banner;
-    m_main = std::make_unique<MainWindow>();
-    m_main->load();
-    m_main->showLoaded();
-    return m_main.get();
 }
 
 void TestMainWindow::firstStartOnACleanMachine()
@@ -154,19 +136,21 @@ void TestMainWindow::firstStartOnACleanMachine()
     QCOMPARE(m_main->panels().text(2), QString());
     const int half = pixelsToTwips(m_main->width()) / 2;
     QVERIFY(qAbs(m_main->panels().widthTwips(1) - half) <= 15);
-    QCOMPARE(test::readFile(Module1::allowedFile()), ProductInfo::website().toUtf8() + "\r\n");
-    QCOMPARE(test::readFile(Module1::disallowedFile()), QByteArray("\r\n"));
+    QCOMPARE(test::readFile(lists().allowed().filePath()), ProductInfo::website().toUtf8() + "\r\n");
+    QCOMPARE(test::readFile(lists().disallowed().filePath()), QByteArray("\r\n"));
     QCOMPARE(m_main->findChild<QListWidget *>("List1")->count(), 1);
     QCOMPARE(m_main->findChild<QListWidget *>("List2")->count(), 0);
-    QCOMPARE(shared().allowedList, ProductInfo::website() + QStringLiteral("\r\n"));
+    QCOMPARE(lists().allowed().text(), ProductInfo::website() + QStringLiteral("\r\n"));
     // Sound is restored as on, and its handler writes it; nothing else is written.
     QCOMPARE(m_writes, (QList<Write>{{"chkSound", "1"}}));
-    QVERIFY(HelpWindow::instance() && HelpWindow::instance()->isVisible());
+    QVERIFY(windows().help && windows().help->isVisible());
     QVERIFY(m_main->isVisible());
     QCOMPARE(m_main->state(), QStringLiteral("up"));
-    QVERIFY(m_hotkey->isRegistered());
+    QVERIFY(platform().hotkey.isRegistered());
+    QVERIFY(m_main->hotkeyRegistered());
+    QVERIFY(platform().tray.isShown());
     QVERIFY(m_main->tracker());
-    QCOMPARE(decision::options(), static_cast<DecisionOptions *>(m_main.get()));
+    QCOMPARE(program().decider.options(), static_cast<DecisionOptions *>(m_main));
 }
 
 void TestMainWindow::restoredOptionsRunTheirHandlersSilently()
@@ -184,11 +168,11 @@ void TestMainWindow::restoredOptionsRunTheirHandlersSilently()
     QVERIFY(check("Check6")->isChecked());
     QVERIFY(!check("Check5")->isChecked());
     // On-top restored: the window is topmost, the flag set, the value written back.
-    QVERIFY(shared().alwaysOnTop);
-    QVERIFY(windowStacker().isAbove(m_main.get()));
+    QVERIFY(state().alwaysOnTop);
+    QVERIFY(platform().stacker.isAbove(m_main));
     QCOMPARE(m_writes, (QList<Write>{{"chkOnTop", "1"}}));
     // The help window opened at start-up is made topmost too.
-    QVERIFY(windowStacker().isAbove(HelpWindow::instance()));
+    QVERIFY(platform().stacker.isAbove(windows().help));
     // Their messages were lost: panel 2 did not exist yet.
     QCOMPARE(m_main->panels().text(2), QString());
 }
@@ -213,7 +197,7 @@ void TestMainWindow::storedStateOtherThanUpStartsMinimised()
     QTRY_COMPARE(bool(m_main->windowState() & Qt::WindowMinimized), minimised);
     QCOMPARE(m_main->state(), minimised ? QStringLiteral("down") : QStringLiteral("up"));
     QCOMPARE(TestMainWindow::stored(QStringLiteral("state")), minimised ? QStringLiteral("down") : stored);
-    // Offscreen there is no notification area: the window stays reachable.
+    // Without a notification area the window stays reachable.
     if (minimised)
         QVERIFY(m_main->isVisible());
 }
@@ -222,17 +206,17 @@ void TestMainWindow::showHelpOtherThanOneOpensNoHelp()
 {
     store("showHelp", "0");
     load();
-    QVERIFY(!HelpWindow::instance() || !HelpWindow::instance()->isVisible());
+    QVERIFY(!windows().help || !windows().help->isVisible());
     // "View Help" still opens it.
     action("mnuHelpItem_0")->trigger();
-    QVERIFY(HelpWindow::instance() && HelpWindow::instance()->isVisible());
+    QVERIFY(windows().help && windows().help->isVisible());
 }
 
 void TestMainWindow::largestCounterIsShownExactly()
 {
     store("intStopped", "2147483647");
     load();
-    QCOMPARE(shared().blockedCount, 2147483647);
+    QCOMPARE(state().blockedCount, 2147483647);
     QCOMPARE(m_main->panels().text(1), QStringLiteral("2147483647 Popups blocked to date"));
 }
 
@@ -290,12 +274,18 @@ void TestMainWindow::toggleMessagesAndImmediateWrites()
             QCOMPARE(stored(writtenKey), wasOn ? QStringLiteral("0") : QStringLiteral("1"));
         }
     }
-    // The decision reads the boxes live.
-    if (box == QLatin1String("Check1")) {
+    // The decision reads its four boxes live.
+    const QHash<QString, std::function<bool()>> decisionReads = {
+        {QStringLiteral("Check1"), [this] { return m_main->blockingEnabled(); }},
+        {QStringLiteral("Check2"), [this] { return m_main->setupMode(); }},
+        {QStringLiteral("Check5"), [this] { return m_main->soundOnBlock(); }},
+        {QStringLiteral("Check6"), [this] { return m_main->allowLinkPopups(); }},
+    };
+    if (const auto read = decisionReads.value(box)) {
         c->setChecked(false);
-        QCOMPARE(m_main->check1(), 0);
+        QCOMPARE(read(), false);
         c->setChecked(true);
-        QCOMPARE(m_main->check1(), 1);
+        QCOMPARE(read(), true);
     }
 }
 
@@ -304,37 +294,36 @@ void TestMainWindow::alwaysOnTopStacksHelpAndAbout()
     store("showHelp", "0");
     load();
     QTest::mouseClick(check("Check3"), Qt::LeftButton);
-    QVERIFY(shared().alwaysOnTop);
-    QVERIFY(windowStacker().isAbove(m_main.get()));
+    QVERIFY(state().alwaysOnTop);
+    QVERIFY(platform().stacker.isAbove(m_main));
     action("mnuHelpItem_0")->trigger();
     action("mnuAboutItem_0")->trigger();
-    QVERIFY(windowStacker().isAbove(HelpWindow::instance()));
-    QVERIFY(AboutWindow::instance() && AboutWindow::instance()->isVisible());
-    QVERIFY(windowStacker().isAbove(AboutWindow::instance()));
+    QVERIFY(platform().stacker.isAbove(windows().help));
+    QVERIFY(windows().about && windows().about->isVisible());
+    QVERIFY(platform().stacker.isAbove(windows().about));
     // Switching on-top off takes only the main window out of the band.
     QTest::mouseClick(check("Check3"), Qt::LeftButton);
-    QVERIFY(!shared().alwaysOnTop);
-    QVERIFY(!windowStacker().isAbove(m_main.get()));
-    QVERIFY(windowStacker().isAbove(HelpWindow::instance()));
+    QVERIFY(!state().alwaysOnTop);
+    QVERIFY(!platform().stacker.isAbove(m_main));
+    QVERIFY(platform().stacker.isAbove(windows().help));
 }
 
 void TestMainWindow::runAtStartupWritesAndRemovesTheAutostartEntry()
 {
+    // The desktop's own autostart folder, inside the test's XDG config home.
+    platform().services.autostart = &m_xdgAutostart;
     load();
     const QString entry = m_env->configHome() + QStringLiteral("/autostart/Wendral.desktop");
+    const QString runKey = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run");
     QVERIFY(!QFile::exists(entry));
     QTest::mouseClick(check("Check4"), Qt::LeftButton);
     QVERIFY(QFile::exists(entry));
     QVERIFY(test::readFile(entry).contains(ProductInfo::executablePath().toUtf8()));
-    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE,
-                                     QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
-                                     QStringLiteral("Wendral"), QStringLiteral("none")),
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, runKey, QStringLiteral("Wendral"), QStringLiteral("none")),
              ProductInfo::executablePath());
     QTest::mouseClick(check("Check4"), Qt::LeftButton);
     QVERIFY(!QFile::exists(entry));
-    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE,
-                                     QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
-                                     QStringLiteral("Wendral"), QStringLiteral("none")),
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, runKey, QStringLiteral("Wendral"), QStringLiteral("none")),
              QStringLiteral("none"));
 }
 
@@ -343,13 +332,13 @@ void TestMainWindow::addButtonsRefuseEmptyAndSingleSpace()
     load();
     auto *text1 = m_main->findChild<QLineEdit *>("Text1");
     auto *list1 = m_main->findChild<QListWidget *>("List1");
-    const QByteArray before = test::readFile(Module1::allowedFile());
+    const QByteArray before = test::readFile(lists().allowed().filePath());
     for (const QString &t : {QString(), QStringLiteral(" ")}) {
         text1->setText(t);
         QTest::mouseClick(button("Command1"), Qt::LeftButton);
     }
     QCOMPARE(list1->count(), 1);
-    QCOMPARE(test::readFile(Module1::allowedFile()), before);
+    QCOMPARE(test::readFile(lists().allowed().filePath()), before);
     auto *text2 = m_main->findChild<QLineEdit *>("Text2");
     text2->setText(QStringLiteral(" "));
     QTest::mouseClick(button("Command4"), Qt::LeftButton);
@@ -367,16 +356,16 @@ void TestMainWindow::addButtonsAddTextAsTyped()
     QCOMPARE(list1->count(), 3);
     QCOMPARE(list1->item(2)->text(), QStringLiteral(" spaced.example "));
     QCOMPARE(text1->text(), QStringLiteral(" spaced.example ")); // the box is not cleared
-    QCOMPARE(test::readFile(Module1::allowedFile()),
+    QCOMPARE(test::readFile(lists().allowed().filePath()),
              ProductInfo::website().toUtf8() + "\r\n spaced.example \r\n spaced.example \r\n\r\n");
-    QVERIFY(shared().allowedList.endsWith(QStringLiteral(" spaced.example \r\n spaced.example \r\n")));
+    QVERIFY(lists().allowed().text().endsWith(QStringLiteral(" spaced.example \r\n spaced.example \r\n")));
 
     auto *text2 = m_main->findChild<QLineEdit *>("Text2");
     text2->setText(QStringLiteral("ads.example"));
     QTest::mouseClick(button("Command4"), Qt::LeftButton);
     QCOMPARE(m_main->findChild<QListWidget *>("List2")->item(0)->text(), QStringLiteral("ads.example"));
-    QCOMPARE(shared().disallowedList, QStringLiteral("ads.example\r\n"));
-    QCOMPARE(test::readFile(Module1::disallowedFile()), QByteArray("ads.example\r\n\r\n"));
+    QCOMPARE(lists().disallowed().text(), QStringLiteral("ads.example\r\n"));
+    QCOMPARE(test::readFile(lists().disallowed().filePath()), QByteArray("ads.example\r\n\r\n"));
 }
 
 void TestMainWindow::deleteButtonsRemoveTheSelectedItemOnly()
@@ -396,8 +385,8 @@ void TestMainWindow::deleteButtonsRemoveTheSelectedItemOnly()
     for (int i = 0; i < list1->count(); ++i)
         items << list1->item(i)->text();
     QCOMPARE(items, (QStringList{"one.example", "two.example", "four"}));
-    QCOMPARE(shared().allowedList, QStringLiteral("one.example\r\ntwo.example\r\nfour\r\n"));
-    QCOMPARE(test::readFile(Module1::allowedFile()), QByteArray("one.example\r\ntwo.example\r\nfour\r\n\r\n"));
+    QCOMPARE(lists().allowed().text(), QStringLiteral("one.example\r\ntwo.example\r\nfour\r\n"));
+    QCOMPARE(test::readFile(lists().allowed().filePath()), QByteArray("one.example\r\ntwo.example\r\nfour\r\n\r\n"));
     // An empty list: nothing happens.
     QTest::mouseClick(button("Command3"), Qt::LeftButton);
     QCOMPARE(m_main->findChild<QListWidget *>("List2")->count(), 0);
@@ -406,24 +395,24 @@ void TestMainWindow::deleteButtonsRemoveTheSelectedItemOnly()
 void TestMainWindow::allowNextFromButtonMenusTrayAndHotkeyShareOneFlag()
 {
     load();
-    QVERIFY(!shared().allowNext);
+    QVERIFY(!state().allowNext);
     QTest::mouseClick(button("Command5"), Qt::LeftButton);
-    QVERIFY(shared().allowNext);
+    QVERIFY(state().allowNext);
     QCOMPARE(m_main->panels().text(2), QStringLiteral("The next popup will be allowed."));
     action("mnuActionItem_1")->trigger();
-    QVERIFY(!shared().allowNext);
+    QVERIFY(!state().allowNext);
     QCOMPARE(m_main->panels().text(2), QStringLiteral("The next popup will NOT be allowed."));
     action("allow")->trigger();
-    QVERIFY(shared().allowNext);
+    QVERIFY(state().allowNext);
     // The hotkey's toggle runs later, from the event queue, on the same flag.
-    m_hotkey->press();
-    QVERIFY(shared().allowNext);
-    QTRY_VERIFY(!shared().allowNext);
+    platform().hotkey.press();
+    QVERIFY(state().allowNext);
+    QTRY_VERIFY(!state().allowNext);
     QCOMPARE(m_main->panels().text(2), QStringLiteral("The next popup will NOT be allowed."));
     // Works while the window is hidden too.
     m_main->hide();
-    m_hotkey->press();
-    QTRY_VERIFY(shared().allowNext);
+    platform().hotkey.press();
+    QTRY_VERIFY(state().allowNext);
 }
 
 void TestMainWindow::minimiseWithoutTrayStaysOnTheTaskbar()
@@ -470,7 +459,8 @@ void TestMainWindow::toolsMenuAddsAndRemovesTheToolbarEntry()
     action("mnuToolsItem_0")->trigger();
     QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("ButtonText"), {}),
              QStringLiteral("Wendral"));
-    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("Exec"), {}), ProductInfo::executablePath());
+    QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("Exec"), {}),
+             ProductInfo::executablePath());
     action("mnuToolsItem_1")->trigger();
     QCOMPARE(RegistryValues::readValue(HKEY_LOCAL_MACHINE, key, QStringLiteral("ButtonText"), QStringLiteral("gone")),
              QStringLiteral("gone"));
@@ -481,30 +471,34 @@ void TestMainWindow::unloadWritesNineValuesInOrderAndReleases()
     load();
     QTest::mouseClick(check("Check6"), Qt::LeftButton);
     QTest::mouseClick(check("Check1"), Qt::LeftButton);
-    shared().blockedCount = 42;
+    state().blockedCount = 42;
     m_writes.clear();
-    QSignalSpy unloaded(m_main.get(), &MainWindow::unloaded);
+    QSignalSpy unloaded(m_main, &MainWindow::unloaded);
     action("mnuFileItem_1")->trigger();
     QCOMPARE(unloaded.count(), 1);
+    QVERIFY(m_main->isUnloaded());
     const QList<Write> expected = {
         {"chkRunAtStart", "0"}, {"chkOnTop", "0"},    {"chkAuto", "1"},
         {"chkStopPop", "0"},    {"intStopped", "42"}, {"strAllowed", ProductInfo::website() + "\r\n"},
         {"strDisallowed", ""},  {"chkLinks", "1"},    {"state", "up"}};
     QCOMPARE(m_writes, expected);
-    QVERIFY(!m_hotkey->isRegistered());
-    QCOMPARE(m_hotkey->unregisterCalls, 1);
+    QVERIFY(!platform().hotkey.isRegistered());
+    QCOMPARE(platform().hotkey.unregisterCalls, 1);
+    QVERIFY(!m_main->hotkeyRegistered());
+    QVERIFY(!platform().tray.isShown());
     QVERIFY(!m_main->tracker());
-    QCOMPARE(decision::options(), nullptr);
+    QCOMPARE(program().decider.options(), nullptr);
     QVERIFY(!m_main->isVisible());
     // A second way out does nothing more.
     action("Exit")->trigger();
     QCOMPARE(unloaded.count(), 1);
+    QCOMPARE(m_writes.size(), expected.size());
 }
 
 void TestMainWindow::closeBoxUnloads()
 {
     load();
-    QSignalSpy unloaded(m_main.get(), &MainWindow::unloaded);
+    QSignalSpy unloaded(m_main, &MainWindow::unloaded);
     QVERIFY(m_main->close());
     QCOMPARE(unloaded.count(), 1);
     QCOMPARE(stored("chkStopPop"), QStringLiteral("1"));
@@ -514,25 +508,24 @@ void TestMainWindow::unloadWithWebsiteOpenKeepsTheProgramAlive()
 {
     store("showHelp", "0");
     load();
-    QVERIFY(!shared().endOnWebsiteClose);
+    QVERIFY(!state().endOnWebsiteClose);
     QTest::mouseClick(button("Command7"), Qt::LeftButton);
-    QVERIFY(WebsiteWindow::instance() && WebsiteWindow::instance()->isVisible());
+    QVERIFY(windows().website && windows().website->isVisible());
     m_main->unload();
-    QVERIFY(shared().endOnWebsiteClose);
-    QVERIFY(WebsiteWindow::instance()->isVisible());
+    QVERIFY(state().endOnWebsiteClose);
+    QVERIFY(windows().website->isVisible());
 }
 
 void TestMainWindow::bannerMakesRoomAndPlacesTheStrip()
 {
-    MainWindow reference;
-    const int designHeight = reference.height();
+    const int designHeight = m_fx->create().height();
     load(true);
     auto *frame1 = m_main->findChild<QGroupBox *>("Frame1");
     auto *frame2 = m_main->findChild<QGroupBox *>("Frame2");
     QCOMPARE(frame2->y(), twipsToPixels(2125));
     QCOMPARE(frame1->y(), twipsToPixels(3925));
     QCOMPARE(m_main->height(), designHeight + twipsToPixels(1045));
-    QFrame *box = bannerBox();
+    QFrame *box = m_main->bannerBox();
     QVERIFY(box);
     QCOMPARE(box->objectName(), QStringLiteral("picBox"));
     QCOMPARE(box->width(), twipsToPixels(7335) - twipsToPixels(280));
@@ -543,8 +536,8 @@ void TestMainWindow::bannerMakesRoomAndPlacesTheStrip()
     QCOMPARE(banner->width(), twipsToPixels(7335)); // clipped by the box on the right
     QVERIFY(banner->isVisible());
     QVERIFY(!m_main->findChild<QWidget *>("wbPicture")->isVisible());
-    QCOMPARE(banner->requestedUrl(), QUrl(profile().bannerUrl));
-    QVERIFY(profile().bannerUrl.endsWith(QStringLiteral("/freeprograms/banner2.html")));
+    QCOMPARE(banner->requestedUrl(), QUrl(program().profile.bannerUrl));
+    QVERIFY(program().profile.bannerUrl.endsWith(QStringLiteral("/freeprograms/banner2.html")));
     // The status bar stays along the bottom edge.
     QCOMPARE(m_main->statusBar()->geometry().bottom(), m_main->height() - 1);
 }
@@ -552,7 +545,7 @@ void TestMainWindow::bannerMakesRoomAndPlacesTheStrip()
 void TestMainWindow::noBannerLeavesTheDesignLayout()
 {
     load(false);
-    QVERIFY(!bannerBox());
+    QVERIFY(!m_main->bannerBox());
     QVERIFY(!m_main->findChild<QFrame *>("picBox"));
     QCOMPARE(m_main->findChild<QGroupBox *>("Frame2")->y(), twipsToPixels(1080));
     QCOMPARE(m_main->findChild<QGroupBox *>("Frame1")->y(), twipsToPixels(2880));

@@ -2,10 +2,14 @@
 // pieces step aside quietly: stacking falls back to the memory stand-in, the
 // hotkey cannot be registered, no tray exists, yet nothing fails loudly.
 
-#include "platform/trayicon.h"
 #include "platform/globalhotkey.h"
-#include "platform/windowstacker.h"
+#include "platform/linux/desktopplatform.h"
+#include "platform/linux/x11globalhotkey.h"
 #include "platform/linux/x11windowstacker.h"
+#include "platform/trayicon.h"
+#include "platform/windowstacker.h"
+#include "support/hotkeyfixture.h"
+#include "support/testenv.h"
 
 #include <QTest>
 #include <QWidget>
@@ -16,41 +20,59 @@ class TestNoX11 : public QObject
 {
     Q_OBJECT
 
+    test::TestEnvironment env;
+
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(assets); }
 
     void stackingUsesTheStandIn()
     {
         QVERIFY(!X11WindowStacker::forApplication());
-        QVERIFY(!dynamic_cast<X11WindowStacker *>(&windowStacker()));
+        DesktopPlatform platform;
+        WindowStacker *stacker = platform.services().stacker;
+        QVERIFY(stacker);
+        QVERIFY(!dynamic_cast<X11WindowStacker *>(stacker));
+        QVERIFY(dynamic_cast<RememberingStacker *>(stacker));
         QWidget window;
         auto *child = new QWidget(&window);
-        clsOnTop().MakeTopMost(child);
-        QVERIFY(windowStacker().isAbove(&window));
-        SetFormOnTop(&window, false);
-        QVERIFY(!windowStacker().isAbove(&window));
+        stacker->keepOnTop(child, true);
+        QVERIFY(stacker->isAbove(&window));
+        stacker->keepOnTop(&window, false);
+        QVERIFY(!stacker->isAbove(&window));
     }
 
     void hotkeyRegistrationFailsQuietly()
     {
         QVERIFY(!X11GlobalHotkey::forApplication());
-        QWidget window;
-        QObject target;
-        HookWindow(&window, &target);
-        QVERIFY(!hotkeyRegistered());
-        UnhookWindow();
+        DesktopPlatform platform;
+        GlobalHotkey *hotkey = platform.services().hotkey;
+        QVERIFY(hotkey);
+        QVERIFY(!dynamic_cast<X11GlobalHotkey *>(hotkey));
+        test::HotkeyTarget target;
+        test::HotkeyHook hook(*hotkey);
+        hook.hook(&target);
+        QVERIFY(hook.isHooked());
+        QVERIFY(!hook.isRegistered());
+        QVERIFY(!hotkey->isRegistered());
+        hook.unhook();
     }
 
     void noTrayButTheIconIsKept()
     {
-        QVERIFY(!trayAvailable());
-        QWidget form;
-        AddTrayIcon(&form, 1, QIcon(QStringLiteral(":/icons/wendral.svg")), QStringLiteral("Animated TrayIcon"));
-        QSystemTrayIcon *icon = trayIcon(1);
+        DesktopPlatform platform;
+        TrayIcon *tray = platform.services().tray;
+        QVERIFY(tray);
+        QVERIFY(!tray->isAvailable());
+        auto *systemTray = qobject_cast<SystemTrayIcon *>(tray);
+        QVERIFY(systemTray);
+        tray->show(QIcon(QStringLiteral(":/icons/wendral.svg")));
+        QVERIFY(tray->isShown());
+        QSystemTrayIcon *icon = systemTray->systemIcon();
         QVERIFY(icon);
         QVERIFY(icon->isVisible()); // docks as soon as a tray appears
-        RemoveTrayIcon(1);
-        QVERIFY(!trayIcon(1));
+        tray->hide();
+        QVERIFY(!tray->isShown());
+        QVERIFY(!systemTray->systemIcon());
     }
 };
 

@@ -1,10 +1,12 @@
 // The skin layer: nothing of it with the flag off; with it on, colours by
 // control kind, skin labels by each window's rule, and the companion's calls.
 
-#include "ui/aboutwindow.h"
 #include "core/profile.h"
-#include "ui/skin.h"
+#include "support/programfixture.h"
+#include "support/recordingskincompanion.h"
 #include "support/testenv.h"
+#include "ui/aboutwindow.h"
+#include "ui/skin.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -94,24 +96,33 @@ private slots:
     void aboutWindowPutsEveryLabelOnTheWindow();
     void skinLabelsLetClicksThrough();
     void companionStartAndEnd();
+    void endWithoutStartStillTellsTheCompanion();
+    void withoutACompanionStartAndEndOnlySkin();
 
 private:
+    // The profile of this build, which leaves the skin off.
+    BrandingProfile &profile() { return m_fx->profile; }
+    SkinEngine &engine() { return m_fx->skin; }
+    Skin *skinObject() { return m_fx->skin.skinObject(); }
+
     test::TestEnvironment m_env;
+    std::unique_ptr<test::ProgramFixture> m_fx;
+    test::RecordingSkinCompanion m_companion;
 };
 
 void TestSkin::init()
 {
-    resetSkin();
-    resetProfile();
-    InitProfile();
+    m_companion = test::RecordingSkinCompanion();
+    m_fx = std::make_unique<test::ProgramFixture>();
+    m_fx->profile = BrandingProfile::fromBuild();
+    m_fx->skin.setCompanion(&m_companion);
     QVERIFY(!profile().skinEnabled);
 }
 
 void TestSkin::cleanup()
 {
-    delete AboutWindow::instance();
-    resetSkin();
-    resetProfile();
+    delete m_fx->windows.about.data();
+    m_fx.reset();
 }
 
 void TestSkin::flagOffRunsNothing()
@@ -119,13 +130,14 @@ void TestSkin::flagOffRunsNothing()
     TwoFrameForm f;
     QWidget splash;
     const QPalette before = f.form.palette();
-    skinStartupStep(&splash);
-    skinLoadStep(&f.form, SkinLabelRules::byContainer({QStringLiteral("SkinLabel1"), QStringLiteral("SkinLabel2")}));
-    skinFormStep(&f.form);
-    skinShutdownStep();
-    AboutWindow about;
+    engine().startupStep(&splash);
+    engine().loadStep(&f.form,
+                      SkinLabelRules::byContainer({QStringLiteral("SkinLabel1"), QStringLiteral("SkinLabel2")}));
+    engine().formStep(&f.form);
+    engine().shutdownStep();
+    AboutWindow about(m_fx->context);
     QVERIFY(!skinObject());
-    QVERIFY(!skinCompanion());
+    QVERIFY(m_companion.calls().isEmpty());
     QVERIFY(f.form.findChildren<SkinLabel *>().isEmpty());
     QVERIFY(about.findChildren<SkinLabel *>().isEmpty());
     QCOMPARE(skinLabelArray(&about, QStringLiteral("SkinLabel1")).size(), 1);
@@ -158,7 +170,7 @@ void TestSkin::skinFormColoursControlsByKind()
     declaredButton->setProperty("controlKind", QStringLiteral("CommandButton"));
 
     QVERIFY(!skinObject());
-    SkinForm(&form);
+    engine().skinForm(&form);
     Skin *skin = skinObject();
     QVERIFY(skin); // created on first use
     const QColor back = skin->colour(Skin::ControlBack);
@@ -191,7 +203,7 @@ void TestSkin::skinFormColoursControlsByKind()
 
 void TestSkin::coloursComeFromTheSkinObject()
 {
-    Skin &skin = createSkinObject();
+    Skin &skin = engine().createSkinObject();
     skin.setColour(Skin::ControlBack, QColor(10, 20, 30));
     skin.setColour(Skin::ControlText, QColor(200, 100, 50));
     skin.setColour(Skin::PanelBack, QColor(1, 2, 3));
@@ -206,10 +218,10 @@ void TestSkin::coloursComeFromTheSkinObject()
     auto *picture = new QFrame(&form);
     picture->setObjectName(QStringLiteral("Picture1"));
     picture->setProperty("controlKind", QStringLiteral("PictureBox"));
-    skinFormStep(&form); // flag off: nothing
+    engine().formStep(&form); // flag off: nothing
     QVERIFY(!skin.isApplied(&form));
     profile().skinEnabled = true;
-    skinFormStep(&form);
+    engine().formStep(&form);
     QCOMPARE(skinObject(), &skin);
     QCOMPARE(button->palette().color(QPalette::Button), QColor(10, 20, 30));
     QCOMPARE(text->palette().color(QPalette::Text), QColor(200, 100, 50));
@@ -223,7 +235,8 @@ void TestSkin::labelsFollowTheirContainersTemplate()
 {
     TwoFrameForm f;
     profile().skinEnabled = true;
-    skinLoadStep(&f.form, SkinLabelRules::byContainer({QStringLiteral("SkinLabel1"), QStringLiteral("SkinLabel2")}));
+    engine().loadStep(&f.form,
+                      SkinLabelRules::byContainer({QStringLiteral("SkinLabel1"), QStringLiteral("SkinLabel2")}));
 
     const QList<QLabel *> one = skinLabelArray(&f.form, QStringLiteral("SkinLabel1"));
     const QList<QLabel *> two = skinLabelArray(&f.form, QStringLiteral("SkinLabel2"));
@@ -293,7 +306,7 @@ void TestSkin::windowWithoutTemplatesGetsNoSkinLabels()
 void TestSkin::aboutWindowPutsEveryLabelOnTheWindow()
 {
     profile().skinEnabled = true;
-    AboutWindow *about = AboutWindow::open();
+    AboutWindow *about = AboutWindow::open(m_fx->context);
     const QList<QLabel *> array = skinLabelArray(about, QStringLiteral("SkinLabel1"));
     QCOMPARE(array.size(), 8); // template + seven labels
     for (QLabel *l : array)
@@ -315,13 +328,13 @@ void TestSkin::aboutWindowPutsEveryLabelOnTheWindow()
     QCOMPARE(about->label(QStringLiteral("Picture1"))->palette().color(QPalette::Window),
              skinObject()->colour(Skin::PanelBack));
     QVERIFY(skinObject()->isApplied(about));
-    QVERIFY(!skinCompanion()); // only start-up and end talk to it
+    QVERIFY(m_companion.calls().isEmpty()); // only start-up and end talk to it
 }
 
 void TestSkin::skinLabelsLetClicksThrough()
 {
     profile().skinEnabled = true;
-    AboutWindow *about = AboutWindow::open();
+    AboutWindow *about = AboutWindow::open(m_fx->context);
     QLabel *website = about->label(QStringLiteral("lblWebsite"));
     const QPoint centre = website->geometry().center();
     // The twin lies over the address, yet the address still takes the click.
@@ -337,21 +350,34 @@ void TestSkin::companionStartAndEnd()
     QWidget splash;
     splash.setObjectName(QStringLiteral("frmSplash"));
     profile().skinEnabled = true;
-    skinStartupStep(&splash);
+    engine().startupStep(&splash);
     QVERIFY(skinObject());
     QVERIFY(skinObject()->isApplied(&splash));
-    QVERIFY(skinCompanion());
-    QCOMPARE(skinCompanion()->calls(), (QStringList{"attach", "start"}));
-    QCOMPARE(skinCompanion()->attachedValue().toString(), QStringLiteral("frmSplash"));
-    skinShutdownStep();
-    QCOMPARE(skinCompanion()->calls(), (QStringList{"attach", "start", "end"}));
+    QCOMPARE(m_companion.calls(), (QStringList{"attach", "start"}));
+    QCOMPARE(m_companion.attachedValue().toString(), QStringLiteral("frmSplash"));
+    engine().shutdownStep();
+    QCOMPARE(m_companion.calls(), (QStringList{"attach", "start", "end"}));
+}
 
-    // The end call creates the companion when nothing did before.
-    resetSkin();
-    skinShutdownStep();
-    QVERIFY(skinCompanion());
-    QCOMPARE(skinCompanion()->calls(), QStringList{"end"});
+void TestSkin::endWithoutStartStillTellsTheCompanion()
+{
+    // A run that ends before the splash started the skin: the end call still
+    // reaches the companion, and no skin object is made for it.
+    profile().skinEnabled = true;
+    engine().shutdownStep();
+    QCOMPARE(m_companion.calls(), QStringList{"end"});
     QVERIFY(!skinObject());
+}
+
+void TestSkin::withoutACompanionStartAndEndOnlySkin()
+{
+    engine().setCompanion(nullptr);
+    QWidget splash;
+    profile().skinEnabled = true;
+    engine().startupStep(&splash);
+    QVERIFY(skinObject() && skinObject()->isApplied(&splash));
+    engine().shutdownStep();
+    QVERIFY(m_companion.calls().isEmpty());
 }
 
 QTEST_MAIN(TestSkin)

@@ -1,16 +1,18 @@
 // Start-up: the splash shows for its 75 ticks, then the main window is loaded
 // and shown and the splash is hidden for the rest of the run.
 
-#include "ui/mainwindow.h"
+#include "app/program.h"
 #include "core/productinfo.h"
-#include "core/textfile.h"
-#include "ui/twips.h"
-#include "core/programstate.h"
-#include "ui/splashwindow.h"
-#include "support/memorybrowsers.h"
 #include "core/profile.h"
+#include "core/programstate.h"
 #include "support/guimain.h"
+#include "support/memorybrowsers.h"
 #include "support/testenv.h"
+#include "ui/aboutwindow.h"
+#include "ui/helpwindow.h"
+#include "ui/mainwindow.h"
+#include "ui/splashwindow.h"
+#include "ui/websitewindow.h"
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
@@ -28,43 +30,54 @@ private slots:
 void TestStartup::splashThenMainWindow()
 {
     test::TestEnvironment env;
-    MemoryBrowserWindows shell;
-    MainWindow::setShellWindowsSource(&shell);
-    shared().endOnWebsiteClose = true;
+    MemoryBrowserWindows browsers;
+    Program program(&browsers);
+    UiContext &context = program.context();
+    context.state.endOnWebsiteClose = true;
 
-    SplashWindow splash;
-    QVERIFY(profile().productName.isEmpty()); // empty until the splash loads
-    splash.load();
-    QVERIFY(!shared().endOnWebsiteClose);
-    QCOMPARE(profile().productName, QStringLiteral("Wendral"));
-    QVERIFY(splash.Timer2->isActive());
-    splash.show();
-    QVERIFY(splash.isVisible());
-    QVERIFY(!splash.mainWindow());
+    QVERIFY(context.profile.productName.isEmpty()); // empty until the splash loads
+    program.start();
+    SplashWindow *splash = program.splash();
+    QVERIFY(splash);
+    QVERIFY(!context.state.endOnWebsiteClose);
+    QCOMPARE(context.profile.productName, QStringLiteral("Wendral"));
+    QVERIFY(splash->timer()->isActive());
+    QVERIFY(splash->isVisible());
+    QVERIFY(!program.mainWindow());
 
     // Count the ticks as they happen: the main window appears at the 75th.
     int ticks = 0;
     int ticksWhenShown = -1;
-    connect(splash.Timer2, &QTimer::timeout, this, [&] { ++ticks; });
-    connect(&splash, &SplashWindow::mainWindowShown, this, [&] { ticksWhenShown = ticks; });
+    bool shownWhenFinished = false;
+    connect(splash->timer(), &QTimer::timeout, this, [&] { ++ticks; });
+    connect(splash, &SplashWindow::finished, this, [&] {
+        ticksWhenShown = ticks;
+        shownWhenFinished = program.mainWindow() && program.mainWindow()->isVisible();
+    });
     QElapsedTimer clock;
     clock.start();
-    QTRY_VERIFY_WITH_TIMEOUT(splash.mainWindow() && splash.mainWindow()->isVisible(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(program.mainWindow() && program.mainWindow()->isVisible(), 20000);
     QVERIFY(clock.elapsed() >= 150);  // 75 ticks of at least 2 ms
     QCOMPARE(ticksWhenShown + 1, 75); // shown inside the 75th tick, before our counter saw it
-    QCOMPARE(splash.intTemp, qint16(150));
-    QVERIFY(!splash.Timer2->isActive());
-    QVERIFY(!splash.isVisible());
+    QVERIFY(shownWhenFinished);
+    QCOMPARE(splash->ticks(), qint16(150));
+    QVERIFY(!splash->timer()->isActive());
+    QVERIFY(!splash->isVisible());
 
-    MainWindow *main = splash.mainWindow();
+    MainWindow *main = program.mainWindow();
+    QVERIFY(main->tracker());
     QCOMPARE(main->windowTitle(), QStringLiteral("Wendral by Brindlemark"));
     QCOMPARE(main->findChild<QAbstractButton *>("Command7")->text(), QStringLiteral("Visit ") + ProductInfo::website());
     // No second load, and the splash stays hidden.
     QTest::qWait(50);
-    QVERIFY(!splash.isVisible());
+    QCOMPARE(program.mainWindow(), main);
+    QVERIFY(!splash->isVisible());
     QCOMPARE(ticks, 75);
     main->unload();
-    MainWindow::setShellWindowsSource(nullptr);
+    // The help window opened at start-up points into the program's state.
+    delete context.windows.help.data();
+    delete context.windows.about.data();
+    delete context.windows.website.data();
 }
 
 WENDRAL_GUI_TEST_MAIN(TestStartup)

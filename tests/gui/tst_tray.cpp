@@ -1,9 +1,16 @@
-// The tray icon's bookkeeping and its click mapping: only a click and a
-// context click open the menu, at the mouse position and never twice; the icon
-// carries no tooltip; add and remove go by identifier.
+// The tray icon and its menu: only a click and a context click ask for the
+// menu, which the main window opens at the mouse position and never twice; the
+// icon carries no tooltip; showing and hiding manage one icon object; a
+// minimised main window goes into the tray only where one exists.
 
+#include "core/settingsstore.h"
 #include "platform/trayicon.h"
+#include "support/guimain.h"
+#include "support/mainwindowfixture.h"
+#include "support/testenv.h"
+#include "ui/mainwindow.h"
 
+#include <QAbstractButton>
 #include <QCursor>
 #include <QMenu>
 #include <QSignalSpy>
@@ -18,26 +25,35 @@ class TestTray : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QMenu> menu;
+    std::unique_ptr<test::TestEnvironment> env;
+    std::unique_ptr<SystemTrayIcon> systemTray;
+    std::unique_ptr<test::MainWindowFixture> fx;
 
-    QIcon appIcon() const { return QIcon(QStringLiteral(":/icons/wendral.svg")); }
+    static QIcon appIcon() { return QIcon(QStringLiteral(":/icons/wendral.svg")); }
+    test::FakeTrayIcon &fakeTray() { return fx->program.platform.tray; }
+    // A main window loaded with the given tray icon (the fake one by default).
+    MainWindow &load(TrayIcon *tray = nullptr)
+    {
+        if (tray)
+            fx->program.platform.services.tray = tray;
+        return fx->load();
+    }
 
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(assets); }
 
     void init()
     {
-        menu = std::make_unique<QMenu>();
-        for (const char *text : {"Close this menu", "Show program", "Allow next popup (win-z)", "Exit"})
-            menu->addAction(QString::fromLatin1(text));
-        setTrayMenuProvider([this] { return menu.get(); });
+        env = std::make_unique<test::TestEnvironment>();
+        systemTray = std::make_unique<SystemTrayIcon>();
+        fx = std::make_unique<test::MainWindowFixture>();
+        fx->program.settings.write(Settings::kShowHelp, QStringLiteral("0"));
     }
     void cleanup()
     {
-        setTrayMenuProvider(nullptr);
-        menu.reset();
-        for (quint32 id : {1u, 2u, 7u})
-            RemoveTrayIcon(id);
+        fx.reset();
+        systemTray.reset();
+        env.reset();
     }
 
     void activationMapping_data()
@@ -55,96 +71,164 @@ private slots:
         QFETCH(int, reason);
         QFETCH(bool, opens);
         const auto r = static_cast<QSystemTrayIcon::ActivationReason>(reason);
-        QCOMPARE(trayActionFor(r) == TrayAction::OpenMenu, opens);
-        handleTrayActivation(r);
-        QCOMPARE(menu->isVisible(), opens);
+        QCOMPARE(trayClickOpensMenu(r), opens);
+        // The real icon, clicked, and the main window's menu.
+        MainWindow &main = load(systemTray.get());
+        QVERIFY(systemTray->systemIcon());
+        emit systemTray->systemIcon()->activated(r);
+        QCOMPARE(main.trayMenu()->isVisible(), opens);
     }
 
     void menuOpensAtTheMousePosition()
     {
+        MainWindow &main = load();
         QCursor::setPos(QPoint(200, 150));
         if (QCursor::pos() != QPoint(200, 150))
             QSKIP("this platform does not move the cursor");
-        handleTrayActivation(QSystemTrayIcon::Trigger);
-        QVERIFY(menu->isVisible());
-        QCOMPARE(menu->pos(), QPoint(200, 150));
+        fakeTray().click();
+        QVERIFY(main.trayMenu()->isVisible());
+        QCOMPARE(main.trayMenu()->pos(), QPoint(200, 150));
     }
 
     void openMenuIsNotOpenedAgain()
     {
-        QSignalSpy shown(menu.get(), &QMenu::aboutToShow);
-        handleTrayActivation(QSystemTrayIcon::Trigger);
-        handleTrayActivation(QSystemTrayIcon::Context);
-        handleTrayActivation(QSystemTrayIcon::Trigger);
+        MainWindow &main = load();
+        QSignalSpy shown(main.trayMenu(), &QMenu::aboutToShow);
+        fakeTray().click();
+        fakeTray().click();
+        fakeTray().click();
         QCOMPARE(shown.count(), 1);
+        // Once closed, the next click opens it again.
+        main.trayMenu()->hide();
+        fakeTray().click();
+        QCOMPARE(shown.count(), 2);
     }
 
-    void noMenuNoProblem()
+    void clicksAfterTheMainWindowEndsOpenNothing()
     {
-        setTrayMenuProvider([] { return static_cast<QMenu *>(nullptr); });
-        handleTrayActivation(QSystemTrayIcon::Trigger);
-        setTrayMenuProvider(nullptr);
-        handleTrayActivation(QSystemTrayIcon::Context);
+        MainWindow &main = load();
+        QMenu *menu = main.trayMenu();
+        main.unload();
+        fakeTray().click();
         QVERIFY(!menu->isVisible());
+        // The window gone altogether: the click reaches no one.
+        fx->destroyWindow();
+        fakeTray().click();
     }
 
-    void iconHasNoTooltipAndOpensTheMenu()
+    void iconHasNoTooltipAndAsksForTheMenu()
     {
-        QWidget form;
-        AddTrayIcon(&form, 7, appIcon(), QStringLiteral("Animated TrayIcon"));
-        QSystemTrayIcon *icon = trayIcon(7);
+        QSignalSpy requested(systemTray.get(), &TrayIcon::menuRequested);
+        QVERIFY(!systemTray->isShown());
+        QVERIFY(!systemTray->systemIcon());
+        systemTray->show(appIcon());
+        QVERIFY(systemTray->isShown());
+        QSystemTrayIcon *icon = systemTray->systemIcon();
         QVERIFY(icon);
         QVERIFY(icon->isVisible());
         QVERIFY(!icon->icon().isNull());
         QVERIFY(icon->toolTip().isEmpty());
-        QCOMPARE(trayTip(7), QStringLiteral("Animated TrayIcon"));
-        QVERIFY(!icon->contextMenu()); // the click handler opens it, not Qt
+        QVERIFY(!icon->contextMenu()); // the click handler asks for it, not Qt
 
         emit icon->activated(QSystemTrayIcon::DoubleClick);
-        QVERIFY(!menu->isVisible());
+        QCOMPARE(requested.count(), 0);
         emit icon->activated(QSystemTrayIcon::Trigger);
-        QVERIFY(menu->isVisible());
+        QCOMPARE(requested.count(), 1);
+        emit icon->activated(QSystemTrayIcon::Context);
+        QCOMPARE(requested.count(), 2);
     }
 
-    void removeGoesByIdentifier()
+    void hideTakesOnlyItsOwnIconAway()
     {
-        QWidget form;
-        AddTrayIcon(&form, 1, appIcon(), QString());
-        AddTrayIcon(&form, 2, appIcon(), QString());
-        RemoveTrayIcon(99); // unknown: nothing happens
-        QVERIFY(trayIcon(1));
-        QVERIFY(trayIcon(2));
-        QPointer<QSystemTrayIcon> first = trayIcon(1);
-        RemoveTrayIcon(1);
-        QVERIFY(!trayIcon(1));
-        QVERIFY(!first); // the icon object is gone, not only forgotten
-        QVERIFY(trayIcon(2));
-        QVERIFY(trayTip(1).isEmpty());
-        RemoveTrayIcon(1); // twice is harmless
+        SystemTrayIcon other;
+        systemTray->show(appIcon());
+        other.show(appIcon());
+        QPointer<QSystemTrayIcon> first = systemTray->systemIcon();
+        systemTray->hide();
+        QVERIFY(!systemTray->isShown());
+        QVERIFY(!first); // the icon object is gone, not only hidden
+        QVERIFY(other.isShown());
+        QVERIFY(other.systemIcon() && other.systemIcon()->isVisible());
+        systemTray->hide(); // twice is harmless
+        // Shown again, it comes back as a new icon.
+        systemTray->show(appIcon());
+        QVERIFY(systemTray->systemIcon() && systemTray->systemIcon()->isVisible());
     }
 
-    void addingAnIdentifierAgainReplacesItsIcon()
+    void showingAgainReplacesThePicture()
     {
-        QWidget form;
-        AddTrayIcon(&form, 1, appIcon(), QStringLiteral("first"));
-        QSystemTrayIcon *icon = trayIcon(1);
+        systemTray->show(appIcon());
+        QSystemTrayIcon *icon = systemTray->systemIcon();
         const QIcon other(QStringLiteral(":/icons/prompt.svg"));
-        AddTrayIcon(&form, 1, other, QStringLiteral("second"));
-        QCOMPARE(trayIcon(1), icon);
+        systemTray->show(other);
+        QCOMPARE(systemTray->systemIcon(), icon);
         QCOMPARE(icon->icon().cacheKey(), other.cacheKey());
-        QCOMPARE(trayTip(1), QStringLiteral("second"));
-        QCOMPARE(form.findChildren<QSystemTrayIcon *>().size(), 1);
+        QCOMPARE(systemTray->findChildren<QSystemTrayIcon *>().size(), 1);
     }
 
-    void iconGoesWithItsForm()
+    void iconGoesWithItsOwner()
     {
-        auto form = std::make_unique<QWidget>();
-        AddTrayIcon(form.get(), 2, appIcon(), QString());
-        form.reset();
-        QVERIFY(!trayIcon(2));
-        RemoveTrayIcon(2);
+        auto owner = std::make_unique<QObject>();
+        auto *tray = new SystemTrayIcon(owner.get());
+        tray->show(appIcon());
+        QPointer<QSystemTrayIcon> icon = tray->systemIcon();
+        QVERIFY(icon);
+        owner.reset();
+        QVERIFY(!icon);
+    }
+
+    void availabilityIsTheDesktops()
+    {
+        QCOMPARE(systemTray->isAvailable(), QSystemTrayIcon::isSystemTrayAvailable());
+        // Offscreen there is no notification area.
+        QVERIFY(!systemTray->isAvailable());
+    }
+
+    void iconShownWhileTheMainWindowRuns()
+    {
+        MainWindow &main = load();
+        QVERIFY(fakeTray().isShown());
+        QCOMPARE(fakeTray().showCalls, 1);
+        QVERIFY(!fakeTray().icon().isNull());
+        main.unload();
+        QVERIFY(!fakeTray().isShown());
+    }
+
+    void minimiseGoesToTheTrayOnlyWhereOneExists_data()
+    {
+        QTest::addColumn<bool>("trayAvailable");
+        QTest::newRow("tray") << true;
+        QTest::newRow("no tray") << false;
+    }
+    void minimiseGoesToTheTrayOnlyWhereOneExists()
+    {
+        QFETCH(bool, trayAvailable);
+        fakeTray().available = trayAvailable;
+        MainWindow &main = load();
+        QVERIFY(main.isVisible());
+        QTest::mouseClick(main.findChild<QAbstractButton *>("Command6"), Qt::LeftButton);
+        QTRY_COMPARE(main.state(), QStringLiteral("down"));
+        // Hidden only where the icon can bring it back.
+        QTRY_COMPARE(main.isVisible(), !trayAvailable);
+        // The tray menu's "Show program" brings it back.
+        fakeTray().click();
+        QVERIFY(main.trayMenu()->isVisible());
+        main.findChild<QAction *>("show")->trigger();
+        QVERIFY(main.isVisible());
+        QVERIFY(!(main.windowState() & Qt::WindowMinimized));
+        QCOMPARE(main.state(), QStringLiteral("up"));
+    }
+
+    void storedDownStartsInTheTray()
+    {
+        fx->program.settings.write(Settings::kState, QStringLiteral("down"));
+        MainWindow &main = load();
+        QTest::qWait(20);
+        QVERIFY(!main.isVisible());
+        QCOMPARE(main.state(), QStringLiteral("down"));
+        QVERIFY(fakeTray().isShown());
     }
 };
 
-QTEST_MAIN(TestTray)
+WENDRAL_GUI_TEST_MAIN(TestTray)
 #include "tst_tray.moc"

@@ -1,0 +1,46 @@
+#include "support/mainwindowfixture.h"
+
+#include "ui/aboutwindow.h"
+#include "ui/helpwindow.h"
+#include "ui/siteprompt.h"
+#include "ui/websitewindow.h"
+
+namespace wendral::test {
+
+MainWindowFixture::MainWindowFixture() = default;
+
+MainWindowFixture::~MainWindowFixture()
+{
+    delete program.windows.help.data();
+    delete program.windows.about.data();
+    delete program.windows.website.data();
+    destroyWindow();
+}
+
+MainWindow &MainWindowFixture::create()
+{
+    destroyWindow();
+    m_main = std::make_unique<MainWindow>(program.context);
+    return *m_main;
+}
+
+MainWindow &MainWindowFixture::load(bool banner)
+{
+    program.profile = BrandingProfile::fromBuild();
+    program.profile.bannerEnabled = banner;
+    MainWindow &main = create();
+    main.load();
+    main.showLoaded();
+    return main;
+}
+
+void MainWindowFixture::destroyWindow()
+{
+    if (!m_main)
+        return;
+    // The prompt is a window of its own: it would outlive the main window.
+    delete m_main->prompt();
+    m_main.reset();
+}
+
+} // namespace wendral::test
