@@ -111,12 +111,12 @@ SiteList::SiteList(const QString &filePath) : m_file(filePath) {}
 
 void SiteList::setText(const QString &text)
 {
-    m_text = text;
+    m_index.rebuild(text);
 }
 
 bool SiteList::contains(const QString &siteName) const
 {
-    return isSiteListed(siteName, m_text);
+    return m_index.contains(siteName);
 }
 
 bool SiteList::add(const QString &entry)
@@ -124,7 +124,7 @@ bool SiteList::add(const QString &entry)
     const bool written = appendLine(m_file, entry);
     if (m_box)
         m_box->addItem(entry);
-    setText(m_text + entry + kCrLf);
+    setText(text() + entry + kCrLf);
     return written;
 }
 
@@ -141,7 +141,7 @@ bool SiteList::remove(const QString &text)
             items.removeAt(skip);
         setText(joinedEntries(items));
     } else {
-        QStringList entries = m_text.split(kCrLf);
+        QStringList entries = m_index.text().split(kCrLf);
         if (entries.constLast().isEmpty())
             entries.removeLast(); // the text after the last CR LF
         entries.removeOne(text);

@@ -13,6 +13,8 @@
 // (rewrites go through a temporary file that replaces the old one only when
 // complete), and the edits of the list in memory still take effect.
 
+#include "core/siteindex.h"
+
 #include <QString>
 
 namespace wendral {
@@ -41,8 +43,11 @@ public:
 
     QString filePath() const { return m_file; }
     // Every entry followed by CR LF.
-    const QString &text() const { return m_text; }
+    const QString &text() const { return m_index.text(); }
     void setText(const QString &text);
+    // Whether the site name is in the list (see isSiteListed), answered from
+    // an index rebuilt whenever the list changes, so a lookup does not grow
+    // with the list.
     bool contains(const QString &siteName) const;
 
     // The list box that shows this list (not owned); without one the
@@ -78,7 +83,7 @@ public:
 
 private:
     QString m_file;
-    QString m_text;
+    SiteIndex m_index;
     SiteListBox *m_box = nullptr;
 };
 
