@@ -51,7 +51,9 @@ bool SettingsStore::write(const QString &key, const QString &value)
         QSettings store(m_file, QSettings::IniFormat);
         store.setValue(fullKey(key), value);
         store.sync();
-        ok = store.status() == QSettings::NoError;
+        // A damaged file reports a format error from reading it, yet it is
+        // rewritten whole with the new value: only a failed write counts.
+        ok = store.status() != QSettings::AccessError;
     }
     if (m_observer)
         m_observer(key, value);

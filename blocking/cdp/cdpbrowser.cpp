@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QLoggingCategory>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace wendral::cdp {
@@ -100,6 +101,13 @@ CdpBrowser::CdpBrowser(const CdpEndpoint &endpoint, const Options &options, cons
 
 CdpBrowser::~CdpBrowser()
 {
+    // Nothing may stay held by a connection that goes away: popups still held
+    // are let through (one being blocked is closed) and whoever decides them
+    // is told. A connection already lost or closed has released them before.
+    if (!m_lost) {
+        const QSignalBlocker quiet(this); // no page comes or goes any more
+        releaseAll();
+    }
     for (auto &t : m_targets) {
         if (t.page)
             t.page->setGone();

@@ -88,6 +88,8 @@ public:
 
     CdpBrowser(const CdpEndpoint &endpoint, const Options &options, const QString &statusSecret,
                QObject *parent = nullptr);
+    // Lets every popup still held go first (see releaseAll), unless the
+    // connection was lost or closed already.
     ~CdpBrowser() override;
 
     void start();

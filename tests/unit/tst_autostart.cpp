@@ -1,14 +1,13 @@
-// Run at logon: AddToRun writes an autostart entry that desktop tools accept
-// and that really starts the program, even from awkward paths; RemoveFromRun
+// Run at logon: addToRun writes an autostart entry that desktop tools accept
+// and that really starts the program, even from awkward paths; removeFromRun
 // takes it away again.
 
 #include "core/productinfo.h"
-#include "core/textfile.h"
-#include "ui/twips.h"
-#include "support/testenv.h"
-#include "platform/shellentries.h"
-#include "platform/linux/xdgautostart.h"
 #include "core/registry.h"
+#include "platform/linux/xdgautostart.h"
+#include "platform/shellentries.h"
+#include "support/fakeplatform.h"
+#include "support/testenv.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -150,6 +149,7 @@ private slots:
     void entryStartsTheProgram();
     void desktopLauncherStartsIt();
     void oddNames();
+    void givenAutostartServiceTakesTheEntry();
 
 private:
     QString makeScript(const QString &dir, const QString &fileName, const QString &marker);
@@ -343,10 +343,26 @@ void TestAutostart::oddNames()
 
     // A name that needs the string escapes keeps them in Name=.
     QVERIFY(XdgAutostart::writeEntry(" Back\\slash\tname", "/bin/true"));
-    QCOMPARE(entryKeys(XdgAutostart::entryFile(" Back\\slash\tname")).value("Name"), QString("\\sBack\\\\slash\\tname"));
+    QCOMPARE(entryKeys(XdgAutostart::entryFile(" Back\\slash\tname")).value("Name"),
+             QString("\\sBack\\\\slash\\tname"));
     QVERIFY(XdgAutostart::removeEntry(" Back\\slash\tname"));
     QVERIFY(!XdgAutostart::writeEntry("", "/bin/true"));
     QVERIFY(folder.entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+void TestAutostart::givenAutostartServiceTakesTheEntry()
+{
+    // The program hands its own autostart service in; the entry goes there,
+    // never into the folder, while the run value is kept as ever.
+    test::RecordingAutostart service;
+    ShellEntries entries(&service);
+    entries.addToRun("Wendral", "/opt/w/wendral");
+    QCOMPARE(service.enabled, QStringList{"Wendral=/opt/w/wendral"});
+    QVERIFY(!QFileInfo::exists(XdgAutostart::entryFile("Wendral")));
+    QCOMPARE(entries.getString(HKEY_LOCAL_MACHINE, ShellEntries::runKey(), "Wendral"), QString("/opt/w/wendral"));
+    entries.removeFromRun("Wendral");
+    QCOMPARE(service.disabled, QStringList{"Wendral"});
+    QCOMPARE(entries.getString(HKEY_LOCAL_MACHINE, ShellEntries::runKey(), "Wendral"), QString());
 }
 
 QTEST_GUILESS_MAIN(TestAutostart)

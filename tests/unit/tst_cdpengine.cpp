@@ -1,10 +1,15 @@
 // The DevTools engine against a fake browser endpoint (a WebSocket server in
-// the test): the popup protocol step by step, status text, and peers that
-// misbehave — malformed or huge messages, unknown methods, a socket closed in
-// the middle of a decision, an endpoint that never answers, too many commands.
+// the test): the popup protocol step by step, status text, popups held while
+// the setup question waits, and peers that misbehave — malformed or huge
+// messages, unknown methods, a socket closed in the middle of a decision, an
+// endpoint that never answers, too many commands.
 
+#include "blocking/browsersink.h"
+#include "blocking/browsertracker.h"
 #include "blocking/cdp/cdpbrowserwindows.h"
 #include "support/chromiumharness.h"
+#include "support/decisionfakes.h"
+#include "support/programfixture.h"
 #include "support/testenv.h"
 
 #include <QJsonArray>
@@ -166,20 +171,28 @@ public:
     }
 };
 
-// A sink whose answer the test sets, and that can wait inside the decision.
+// A sink whose answer the test sets (by default it lets every popup through),
+// and that can keep a request to settle it later.
 struct TestSink : BrowserEvents
 {
-    std::function<void(bool &)> onNewWindow;
+    std::function<void(const NewWindowRequestPtr &)> onNewWindow;
     int requests = 0;
     QStringList status;
-    void NewWindow2(bool &cancel) override
+    void newWindowRequested(const NewWindowRequestPtr &request) override
     {
         ++requests;
         if (onNewWindow)
-            onNewWindow(cancel);
+            onNewWindow(request);
+        else
+            request->settle(Verdict::Allow);
     }
-    void StatusTextChange(const QString &text) override { status << text; }
+    void statusTextChanged(const QString &text) override { status << text; }
 };
+
+void blockEvery(const NewWindowRequestPtr &request)
+{
+    request->settle(Verdict::Block);
+}
 
 CdpSettings fastSettings()
 {
@@ -196,7 +209,7 @@ CdpSettings fastSettings()
 std::shared_ptr<CdpPage> pageOf(CdpBrowserWindows &engine, const QString &url)
 {
     for (const BrowserPtr &b : engine.items()) {
-        if (b->LocationURL() == url)
+        if (b->pageUrl() == url)
             return std::dynamic_pointer_cast<CdpPage>(b);
     }
     return nullptr;
@@ -239,6 +252,37 @@ class TestCdpEngine : public QObject
         return rig;
     }
 
+    // The decision as the program wires it, in setup mode, with a question
+    // that the test answers; optionally over a connected engine (see makeRig)
+    // whose pages a tracker follows. Members go in reverse order: the tracker,
+    // the engine, then the decider, which still reaches the question.
+    struct QuestionRig
+    {
+        FakeOptions options;
+        FakeQuestion question;
+        std::unique_ptr<ProgramFixture> program = std::make_unique<ProgramFixture>();
+        std::unique_ptr<Rig> rig;
+        std::unique_ptr<BrowserTracker> tracker;
+        PopupDecider &decider() { return program->decider; }
+    };
+    std::unique_ptr<QuestionRig> makeQuestionRig(bool withEngine = true)
+    {
+        auto q = std::make_unique<QuestionRig>();
+        q->options.setup = true;
+        q->decider().setOptions(&q->options);
+        q->decider().setQuestion(&q->question);
+        if (!withEngine)
+            return q;
+        q->rig = makeRig();
+        if (!q->rig)
+            return nullptr;
+        q->rig->sink.reset(); // the program's own sinks decide
+        q->tracker = std::make_unique<BrowserTracker>(q->rig->engine.get(), q->decider());
+        if (q->tracker->count() != 1)
+            return nullptr;
+        return q;
+    }
+
 private slots:
     void init() { env = std::make_unique<TestEnvironment>(); }
     void cleanup() { env.reset(); }
@@ -249,8 +293,8 @@ private slots:
         QVERIFY(rig);
         auto &fake = rig->fake;
         fake.manualMethods << QStringLiteral("Fetch.enable");
-        rig->sink->onNewWindow = [](bool &cancel) { cancel = true; };
-        QSignalSpy registered(rig->engine.get(), &BrowserWindows::WindowRegistered);
+        rig->sink->onNewWindow = blockEvery;
+        QSignalSpy registered(rig->engine.get(), &BrowserWindows::windowOpened);
 
         fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
         QVERIFY(
@@ -302,7 +346,7 @@ private slots:
     {
         auto rig = makeRig();
         QVERIFY(rig);
-        rig->sink->onNewWindow = [](bool &cancel) { cancel = true; };
+        rig->sink->onNewWindow = blockEvery;
         rig->fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
         QVERIFY(waitUntil([&] { return rig->fake.indexOf(QStringLiteral("Target.closeTarget")) >= 0; }, 2000));
         QVERIFY(rig->fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("S2")) <
@@ -325,11 +369,10 @@ private slots:
         if (mode == 1)
             rig->sink.reset(); // the only sink goes: no one decides
         if (mode == 2)
-            rig->sink->onNewWindow = [](bool &cancel) {
-                cancel = true;
+            rig->sink->onNewWindow = [](const NewWindowRequestPtr &) {
                 throw std::runtime_error("options unreadable");
             };
-        QSignalSpy registered(rig->engine.get(), &BrowserWindows::WindowRegistered);
+        QSignalSpy registered(rig->engine.get(), &BrowserWindows::windowOpened);
         rig->fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"),
                          QStringLiteral("about:blank"));
         QVERIFY(waitUntil(
@@ -376,14 +419,14 @@ private slots:
             {{QStringLiteral("targetInfo"), QJsonObject{{QStringLiteral("targetId"), QStringLiteral("P1")},
                                                         {QStringLiteral("type"), QStringLiteral("page")},
                                                         {QStringLiteral("url"), QStringLiteral("https://b/")}}}});
-        QVERIFY(waitUntil([&] { return rig->opener->LocationURL() == QStringLiteral("https://b/"); }, 2000));
-        rig->opener->Quit();
+        QVERIFY(waitUntil([&] { return rig->opener->pageUrl() == QStringLiteral("https://b/"); }, 2000));
+        rig->opener->close();
         QVERIFY(waitUntil([&] { return fake.indexOf(QStringLiteral("Target.closeTarget")) >= 0; }, 2000));
-        QSignalSpy revoked(rig->engine.get(), &BrowserWindows::WindowRevoked);
+        QSignalSpy revoked(rig->engine.get(), &BrowserWindows::windowClosed);
         fake.event(QStringLiteral("Target.targetDestroyed"), {{QStringLiteral("targetId"), QStringLiteral("P1")}});
         QVERIFY(waitUntil([&] { return revoked.count() == 1; }, 2000));
         QCOMPARE(rig->engine->items().size(), 0);
-        QVERIFY(!rig->opener->LocationURL().has_value());
+        QVERIFY(!rig->opener->pageUrl().has_value());
     }
 
     void statusTextOnlyFromTheScript()
@@ -428,7 +471,7 @@ private slots:
         for (QWebSocket *s : std::as_const(fake.clients))
             s->sendBinaryMessage(QByteArray(100, '\xff'));
         // Still watching: a popup is decided as ever.
-        rig->sink->onNewWindow = [](bool &cancel) { cancel = true; };
+        rig->sink->onNewWindow = blockEvery;
         fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
         QVERIFY(
             waitUntil([&] { return fake.indexOf(QStringLiteral("Fetch.enable"), QStringLiteral("S2")) >= 0; }, 2000));
@@ -441,22 +484,27 @@ private slots:
         auto rig = makeRig();
         QVERIFY(rig);
         auto &fake = rig->fake;
-        QSignalSpy revoked(rig->engine.get(), &BrowserWindows::WindowRevoked);
-        bool returned = false;
-        rig->sink->onNewWindow = [&](bool &cancel) {
-            // The browser goes while the decision waits (as for the prompt).
-            for (QWebSocket *s : std::as_const(fake.clients))
-                s->close();
-            waitUntil([&] { return revoked.count() == 1; }, 3000);
-            cancel = true;
-            returned = true;
+        QSignalSpy revoked(rig->engine.get(), &BrowserWindows::windowClosed);
+        // The decision keeps the request (as while the question waits).
+        NewWindowRequestPtr kept;
+        int abandoned = 0;
+        rig->sink->onNewWindow = [&](const NewWindowRequestPtr &request) {
+            kept = request;
+            request->onAbandoned([&] { ++abandoned; });
         };
         fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
-        QVERIFY(waitUntil([&] { return returned; }, 4000));
-        QCOMPARE(revoked.count(), 1);
+        QVERIFY(waitUntil([&] { return kept != nullptr; }, 2000));
+        // The browser goes while the decision waits.
+        for (QWebSocket *s : std::as_const(fake.clients))
+            s->close();
+        QVERIFY(waitUntil([&] { return revoked.count() == 1; }, 3000));
+        QCOMPARE(abandoned, 1); // whoever decides is told
         QCOMPARE(rig->engine->items().size(), 0);
         QCOMPARE(rig->engine->browserCount(), 0);
-        QVERIFY(!rig->opener->LocationURL().has_value());
+        QCOMPARE(rig->engine->heldCount(), 0);
+        QVERIFY(!rig->opener->pageUrl().has_value());
+        // The verdict that comes afterwards goes nowhere.
+        kept->settle(Verdict::Block);
         QTest::qWait(100);
         QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
 
@@ -478,7 +526,7 @@ private slots:
         QCOMPARE(rig->engine->browserDataDirs(), QStringList{chromiumDir()});
         // Tried again later (it may have been busy), still without taking the others down.
         QVERIFY(waitUntil([&] { return mute.connections >= 2; }, 3000));
-        rig->sink->onNewWindow = [](bool &cancel) { cancel = true; };
+        rig->sink->onNewWindow = blockEvery;
         rig->fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
         QVERIFY(waitUntil([&] { return rig->fake.indexOf(QStringLiteral("Fetch.enable"), QStringLiteral("S2")) >= 0; },
                           2000));
@@ -523,40 +571,256 @@ private slots:
 
     void destroyingTheEngineReleasesHeldPopups()
     {
-        CdpSettings settings = fastSettings();
-        settings.browser.maxNestedDecisions = 1;
-        auto rig = makeRig(settings);
+        auto rig = makeRig();
         QVERIFY(rig);
         auto &fake = rig->fake;
-        // One popup held in a decision that waits, one still waiting its turn
-        // behind a full stack of decisions.
-        bool destroyed = false;
-        bool heldBoth = false;
-        rig->sink->onNewWindow = [&](bool &cancel) {
-            heldBoth = waitUntil([&] { return rig->engine->heldCount() == 2; }, 2000);
-            rig->engine.reset();
-            destroyed = true;
-            cancel = true; // too late: it was let go
+        // Two popups held, both in decisions that wait.
+        std::vector<NewWindowRequestPtr> kept;
+        int abandoned = 0;
+        rig->sink->onNewWindow = [&](const NewWindowRequestPtr &request) {
+            kept.push_back(request);
+            request->onAbandoned([&] { ++abandoned; });
         };
         fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
-        // The second arrives while the first decision waits.
-        QTimer::singleShot(50, &fake, [&] {
-            fake.attach(QStringLiteral("P3"), QStringLiteral("S3"), true, QStringLiteral("P1"), QString());
-        });
-        QVERIFY(waitUntil([&] { return destroyed; }, 4000));
-        QVERIFY(heldBoth);
+        fake.attach(QStringLiteral("P3"), QStringLiteral("S3"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return kept.size() == 2; }, 2000));
+        QCOMPARE(rig->engine->heldCount(), 2);
+        rig->engine.reset();
         for (const QString &session : {QStringLiteral("S2"), QStringLiteral("S3")})
-            QVERIFY2(fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), session) >= 0,
-                     qPrintable(session));
+            QVERIFY2(
+                waitUntil([&] { return fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), session) >= 0; },
+                          2000),
+                qPrintable(session));
+        QCOMPARE(abandoned, 2);
+        // The verdicts that come too late do nothing.
+        for (const NewWindowRequestPtr &request : kept)
+            request->settle(Verdict::Block);
         QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
         QVERIFY(waitUntil([&] { return fake.clients.isEmpty(); }, 2000)); // and then disconnected
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+    }
+
+    void heldPopupWaitsForTheQuestion_data()
+    {
+        QTest::addColumn<SiteAnswer>("answer");
+        QTest::addColumn<bool>("blocked");
+        QTest::newRow("allow once") << SiteAnswer::AllowOnce << false;
+        QTest::newRow("allow always") << SiteAnswer::AllowAlways << false;
+        QTest::newRow("block once") << SiteAnswer::BlockOnce << true;
+        QTest::newRow("closed") << SiteAnswer::Dismissed << true;
+    }
+
+    void heldPopupWaitsForTheQuestion()
+    {
+        QFETCH(SiteAnswer, answer);
+        QFETCH(bool, blocked);
+        auto q = makeQuestionRig();
+        QVERIFY(q);
+        auto &fake = q->rig->fake;
+        CdpBrowserWindows &engine = *q->rig->engine;
+        const QString resumeMethod = QStringLiteral("Runtime.runIfWaitingForDebugger");
+        QSignalSpy opened(&engine, &BrowserWindows::windowOpened);
+
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"),
+                    QStringLiteral("https://ads.example/pop"));
+        QVERIFY(waitUntil([&] { return q->question.shows == 1; }, 2000));
+        QCOMPARE(q->question.siteAsked, QStringLiteral("opener.example"));
+        QCOMPARE(q->decider().waitingCount(), 1);
+        // Meanwhile the engine goes on: a tab the user opens runs at once, and
+        // the tracker rebuilds for it.
+        fake.attach(QStringLiteral("T1"), QStringLiteral("U1"), true, {}, QStringLiteral("https://user.example/"));
+        QVERIFY(waitUntil([&] { return fake.indexOf(resumeMethod, QStringLiteral("U1")) >= 0; }, 2000));
+        QVERIFY(waitUntil([&] { return q->tracker->count() == 2; }, 2000));
+        // The popup is armed but neither resumed, blocked nor closed before the answer.
+        QTest::qWait(100);
+        QVERIFY(fake.indexOf(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"), QStringLiteral("S2")) >= 0);
+        QCOMPARE(fake.indexOf(resumeMethod, QStringLiteral("S2")), -1);
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+        QCOMPARE(fake.indexOf(QStringLiteral("Target.closeTarget")), -1);
+        QCOMPARE(engine.heldCount(), 1);
+        QCOMPARE(engine.items().size(), 2);
+        QCOMPARE(opened.count(), 1);
+
+        q->decider().answer(answer, q->decider().askedSite());
+        QCOMPARE(q->question.withdrawals, 0);
+        if (!blocked) {
+            QVERIFY(waitUntil([&] { return fake.indexOf(resumeMethod, QStringLiteral("S2")) >= 0; }, 2000));
+            QVERIFY(waitUntil([&] { return opened.count() == 2; }, 2000));
+            QCOMPARE(engine.items().size(), 3);
+            QCOMPARE(engine.heldCount(), 0);
+            QCOMPARE(q->program->state.blockedCount, 0);
+            QTest::qWait(50);
+            QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+            QCOMPARE(fake.indexOf(QStringLiteral("Target.closeTarget")), -1);
+            return;
+        }
+        // Blocked: requests stopped first, then resumed, its first request
+        // failed and the window closed.
+        QVERIFY(waitUntil([&] { return fake.indexOf(resumeMethod, QStringLiteral("S2")) >= 0; }, 2000));
+        const int fetch = fake.indexOf(QStringLiteral("Fetch.enable"), QStringLiteral("S2"));
+        QVERIFY(fetch >= 0);
+        QVERIFY(fetch < fake.indexOf(resumeMethod, QStringLiteral("S2")));
+        QCOMPARE(fake.indexOf(QStringLiteral("Target.closeTarget")), -1);
+        fake.event(QStringLiteral("Fetch.requestPaused"), {{QStringLiteral("requestId"), QStringLiteral("r1")}},
+                   QStringLiteral("S2"));
+        QVERIFY(waitUntil([&] { return fake.indexOf(QStringLiteral("Target.closeTarget")) >= 0; }, 2000));
+        const int close = fake.indexOf(QStringLiteral("Target.closeTarget"));
+        const int fail = fake.indexOf(QStringLiteral("Fetch.failRequest"), QStringLiteral("S2"));
+        QVERIFY(fail >= 0 && fail < close);
+        QCOMPARE(fake.received[close].params.value(QStringLiteral("targetId")).toString(), QStringLiteral("P2"));
+        QCOMPARE(q->program->state.blockedCount, 1);
+        QCOMPARE(engine.items().size(), 2);
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(engine.heldCount(), 0);
+    }
+
+    void targetGoneWhileTheQuestionWaits()
+    {
+        auto q = makeQuestionRig();
+        QVERIFY(q);
+        auto &fake = q->rig->fake;
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        fake.attach(QStringLiteral("P3"), QStringLiteral("S3"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return q->decider().waitingCount() == 2; }, 2000));
+        QCOMPARE(q->question.shows, 1);
+
+        // One popup's target is destroyed: its request is withdrawn, the
+        // question stays for the other.
+        fake.event(QStringLiteral("Target.targetDestroyed"), {{QStringLiteral("targetId"), QStringLiteral("P2")}});
+        QVERIFY(waitUntil([&] { return q->decider().waitingCount() == 1; }, 2000));
+        QCOMPARE(q->question.withdrawals, 0);
+        QCOMPARE(q->rig->engine->heldCount(), 1);
+        // The other's session goes: nothing waits any more, the question goes.
+        fake.event(QStringLiteral("Target.detachedFromTarget"), {{QStringLiteral("sessionId"), QStringLiteral("S3")}});
+        QVERIFY(waitUntil([&] { return q->decider().waitingCount() == 0; }, 2000));
+        QCOMPARE(q->question.withdrawals, 1);
+        QVERIFY(!q->decider().isAsking());
+        QCOMPARE(q->rig->engine->heldCount(), 0);
+
+        // A late answer reaches neither.
+        q->decider().answer(SiteAnswer::BlockOnce, QStringLiteral("opener.example"));
+        QTest::qWait(100);
+        QCOMPARE(fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("S2")), -1);
+        QCOMPARE(fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("S3")), -1);
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+        QCOMPARE(q->program->state.blockedCount, 0);
+        QCOMPARE(q->rig->engine->items().size(), 1);
+    }
+
+    void engineGoneWhileTheQuestionWaits_data()
+    {
+        QTest::addColumn<bool>("destroy"); // or shut down and kept
+        QTest::newRow("destroyed") << true;
+        QTest::newRow("shut down") << false;
+    }
+
+    void engineGoneWhileTheQuestionWaits()
+    {
+        QFETCH(bool, destroy);
+        auto q = makeQuestionRig();
+        QVERIFY(q);
+        auto &fake = q->rig->fake;
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return q->question.shows == 1; }, 2000));
+        if (destroy)
+            q->rig->engine.reset();
+        else
+            q->rig->engine->shutdown();
+        // The held popup runs, and the question is taken away.
+        QVERIFY(waitUntil(
+            [&] { return fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("S2")) >= 0; },
+            2000));
+        QCOMPARE(q->question.withdrawals, 1);
+        QVERIFY(!q->decider().isAsking());
+        if (!destroy) {
+            QVERIFY(q->rig->engine->items().isEmpty());
+            QCOMPARE(q->rig->engine->heldCount(), 0);
+        }
+        // The answer that comes afterwards finds nothing to do.
+        q->decider().answer(SiteAnswer::BlockOnce, QStringLiteral("opener.example"));
+        QTest::qWait(50);
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+        QCOMPARE(q->program->state.blockedCount, 0);
+        QVERIFY(waitUntil([&] { return fake.clients.isEmpty(); }, 2000));
+        q->tracker.reset();
+        q->rig->engine.reset();
+    }
+
+    void browserDestroyedWhileTheQuestionWaits()
+    {
+        // One browser connection on its own, its popup's decision waiting for
+        // the question when the connection object goes.
+        auto q = makeQuestionRig(false);
+        QVERIFY(q);
+        FakeDevTools fake;
+        QVERIFY(fake.listen(chromiumDir()));
+        CdpEndpoint endpoint;
+        endpoint.dataDir = chromiumDir();
+        endpoint.port = fake.server.serverPort();
+        endpoint.browserPath = QStringLiteral("/devtools/browser/fake");
+        auto browser = std::make_unique<CdpBrowser>(endpoint, fastSettings().browser, QStringLiteral("secret:"));
+        browser->start();
+        QVERIFY(waitUntil([&] { return browser->isReady(); }, 3000));
+        fake.attach(QStringLiteral("P1"), QStringLiteral("S1"), false, {}, QStringLiteral("https://opener.example/a"));
+        QVERIFY(waitUntil([&] { return browser->pages().size() == 1; }, 2000));
+        auto sink = std::make_shared<BrowserSink>(q->decider());
+        sink->attach(browser->pages().constFirst());
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return q->question.shows == 1; }, 2000));
+        QCOMPARE(browser->heldCount(), 1);
+
+        browser.reset();
+        QVERIFY(waitUntil(
+            [&] { return fake.indexOf(QStringLiteral("Runtime.runIfWaitingForDebugger"), QStringLiteral("S2")) >= 0; },
+            2000));
+        QCOMPARE(q->question.withdrawals, 1);
+        QVERIFY(!q->decider().isAsking());
+        q->decider().answer(SiteAnswer::BlockOnce, QStringLiteral("opener.example"));
+        QTest::qWait(50);
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+        QVERIFY(!sink->browser()->pageUrl().has_value());
+    }
+
+    void twoBrowsersAskAtOnce()
+    {
+        // A popup in each of two browsers while the question is open: one
+        // question, and its answer lets both through.
+        FakeDevTools other;
+        QVERIFY(other.listen(edgeDir()));
+        auto q = makeQuestionRig();
+        QVERIFY(q);
+        auto &fake = q->rig->fake;
+        QVERIFY(waitUntil([&] { return q->rig->engine->browserCount() == 2; }, 3000));
+        other.attach(QStringLiteral("Q1"), QStringLiteral("R1"), false, {}, QStringLiteral("https://other.example/"));
+        QVERIFY(waitUntil([&] { return q->tracker->count() == 2; }, 2000));
+
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        other.attach(QStringLiteral("Q2"), QStringLiteral("R2"), true, QStringLiteral("Q1"), QString());
+        QVERIFY(waitUntil([&] { return q->decider().waitingCount() == 2; }, 2000));
+        QCOMPARE(q->question.shows, 1);
+        QCOMPARE(q->rig->engine->heldCount(), 2);
+        const QString resumeMethod = QStringLiteral("Runtime.runIfWaitingForDebugger");
+        QCOMPARE(fake.indexOf(resumeMethod, QStringLiteral("S2")), -1);
+        QCOMPARE(other.indexOf(resumeMethod, QStringLiteral("R2")), -1);
+
+        q->decider().answer(SiteAnswer::AllowOnce, q->decider().askedSite());
+        QVERIFY(waitUntil(
+            [&] {
+                return fake.indexOf(resumeMethod, QStringLiteral("S2")) >= 0 &&
+                       other.indexOf(resumeMethod, QStringLiteral("R2")) >= 0;
+            },
+            2000));
+        QVERIFY(waitUntil([&] { return q->rig->engine->items().size() == 4; }, 2000));
+        QCOMPARE(q->rig->engine->heldCount(), 0);
+        q->tracker.reset();
+        q->rig->engine.reset();
     }
 
     void browserRestartedInTheSameFolderIsReplaced()
     {
         auto rig = makeRig();
         QVERIFY(rig);
-        QSignalSpy revoked(rig->engine.get(), &BrowserWindows::WindowRevoked);
+        QSignalSpy revoked(rig->engine.get(), &BrowserWindows::windowClosed);
         FakeDevTools restarted;
         QVERIFY(restarted.listen(chromiumDir())); // writes the folder's file anew
         QVERIFY(waitUntil([&] { return restarted.ready(); }, 3000));

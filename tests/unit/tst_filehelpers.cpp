@@ -1,7 +1,7 @@
 // fileExists and fileNameOf over the Linux file system.
 
-#include "support/testenv.h"
 #include "core/filehelpers.h"
+#include "support/testenv.h"
 
 #include <QDir>
 #include <QFile>

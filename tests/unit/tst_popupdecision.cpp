@@ -1,24 +1,44 @@
 // The popup decision without widgets: site names, list lookup, the order of
-// the decision's steps, the block steps, the setup-mode prompt and failures.
+// the decision's steps, the block steps, the setup-mode question that answers
+// later (or never, or after the program began to end), requests that arrive or
+// go away while it waits, and failures.
 
 #include "core/paths.h"
-#include "core/programstate.h"
-#include "support/memorybrowsers.h"
 #include "core/popupdecision.h"
-#include "platform/soundplayer.h"
+#include "core/programstate.h"
+#include "core/sitelists.h"
 #include "support/decisionfakes.h"
+#include "support/programfixture.h"
+#include "support/requestrecorder.h"
 #include "support/testenv.h"
 
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <limits>
 #include <memory>
 
 using namespace wendral;
+using test::DecisionOutcome;
+using test::RecordedRequestPtr;
 
 namespace {
 constexpr qint32 kMaxCount = std::numeric_limits<qint32>::max();
-}
+
+// A question host that can never show the question, and remembers what it was
+// offered.
+struct RefusingQuestion : SiteQuestion
+{
+    QStringList offered;
+    int withdrawals = 0;
+    bool ask(const QString &siteName) override
+    {
+        offered << siteName;
+        return false;
+    }
+    void withdraw() override { ++withdrawals; }
+};
+} // namespace
 
 class TestPopupDecision : public QObject
 {
@@ -40,8 +60,8 @@ private slots:
     void setupModeDisallowedSiteBlockedWithoutPrompt();
     void setupModePromptAnswers_data();
     void setupModePromptAnswers();
-    void promptStateIsResetBeforeShowing();
-    void optionValuesOtherThanOneCountAsOff();
+    void earlierAnswerDoesNotSettleALaterRequest();
+    void optionsAreReadAtEveryRequest();
 
     void linksException_data();
     void linksException();
@@ -55,46 +75,48 @@ private slots:
     void unreadableAddressLetsRequestThrough();
     void withoutOptionsEverythingGoesThrough();
     void promptThatCannotBeShownLetsRequestThrough();
-    void optionsGoneDuringBlockPassEndsHandler();
+    void optionsGoneWhileQuestionWaitsLetsThrough();
+
+    // The question that answers later.
+    void answerComesAfterOtherEventsRan();
+    void questionNeverAnsweredHoldsUntilTheDeciderGoes();
+    void answerAfterTheProgramBeganToEnd();
+    void requestsArrivingWhileWaitingShareTheAnswer_data();
+    void requestsArrivingWhileWaitingShareTheAnswer();
+    void blockedAnswerRunsTheBlockStepsPerRequest();
+    void withdrawnRequest();
+    void requestDuringTheAnswerAsksAgain();
 
 private:
-    bool decide(const QString &url, bool cancel = false);
+    test::ProgramFixture &fx() { return *m_fixture; }
+    ProgramState &state() { return m_fixture->state; }
+    PopupDecider &decider() { return m_fixture->decider; }
+    SiteLists &lists() { return m_fixture->lists; }
+    const QStringList &played() const { return m_fixture->platform.sound.played(); }
+
+    RecordedRequestPtr request(const std::optional<QString> &url) { return test::requestDecision(decider(), url); }
+    DecisionOutcome decide(const QString &url) { return test::outcomeOf(*request(url)); }
 
     std::unique_ptr<test::TestEnvironment> m_env;
+    std::unique_ptr<test::ProgramFixture> m_fixture;
     test::FakeOptions m_options;
-    test::FakePrompt m_prompt;
-    RecordingSoundPlayer m_sound;
-    std::unique_ptr<MemoryBrowser> m_browser;
+    test::FakeQuestion m_question;
 };
 
 void TestPopupDecision::init()
 {
     m_env = std::make_unique<test::TestEnvironment>();
+    m_fixture = std::make_unique<test::ProgramFixture>();
     m_options = test::FakeOptions{};
-    m_prompt.canShow = true;
-    m_prompt.shows = 0;
-    m_prompt.onShow = nullptr;
-    m_sound.clear();
-    decision::setOptions(&m_options);
-    decision::setPromptHost(&m_prompt);
-    setSoundPlayer(&m_sound);
-    m_browser = std::make_unique<MemoryBrowser>(nullptr, QString());
+    m_question = test::FakeQuestion{};
+    decider().setOptions(&m_options);
+    decider().setQuestion(&m_question);
 }
 
 void TestPopupDecision::cleanup()
 {
-    decision::setOptions(nullptr);
-    decision::setPromptHost(nullptr);
-    setSoundPlayer(nullptr);
-    m_browser.reset();
+    m_fixture.reset();
     m_env.reset();
-}
-
-bool TestPopupDecision::decide(const QString &url, bool cancel)
-{
-    m_browser->setLocation(url);
-    decision::run(*m_browser, cancel);
-    return cancel;
 }
 
 void TestPopupDecision::siteName_data()
@@ -172,331 +194,561 @@ void TestPopupDecision::lookup()
     QFETCH(QString, list);
     QFETCH(bool, listed);
     QCOMPARE(isSiteListed(site, list), listed);
+    SiteList one(m_env->home() + "/list.txt");
+    one.setText(list);
+    QCOMPARE(one.contains(site), listed);
 }
 
 void TestPopupDecision::blockingOffLetsEverythingThrough()
 {
-    m_options.c1 = 0;
-    m_options.c2 = 1;
-    shared().disallowedList = "bad.example\r\n";
-    shared().allowNext = true;
-    QCOMPARE(decide("http://bad.example/"), false);
-    QCOMPARE(decide("http://other.example/"), false);
-    QCOMPARE(shared().blockedCount, 0);
-    QVERIFY(shared().allowNext); // not consumed while blocking is off
-    QCOMPARE(m_prompt.shows, 0);
-    QVERIFY(m_sound.played().isEmpty());
+    m_options.blocking = false;
+    m_options.setup = true;
+    lists().disallowed().setText("bad.example\r\n");
+    state().allowNext = true;
+    QCOMPARE(decide("http://bad.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(decide("http://other.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(state().blockedCount, 0);
+    QVERIFY(state().allowNext); // not consumed while blocking is off
+    QCOMPARE(m_question.shows, 0);
+    QVERIFY(played().isEmpty());
 }
 
 void TestPopupDecision::allowNextPassesOnceEvenForDisallowedSite()
 {
-    m_options.c2 = 1;
-    shared().disallowedList = "bad.example\r\n";
-    shared().allowNext = true;
-    QCOMPARE(decide("http://bad.example/", true), false); // the decision itself clears cancel
-    QVERIFY(!shared().allowNext);
-    QCOMPARE(shared().blockedCount, 0);
-    QCOMPARE(decide("http://bad.example/"), true); // the pass is used up
-    QCOMPARE(shared().blockedCount, 1);
-    QCOMPARE(m_prompt.shows, 0);
+    m_options.setup = true;
+    lists().disallowed().setText("bad.example\r\n");
+    state().allowNext = true;
+    QCOMPARE(decide("http://bad.example/"), DecisionOutcome::Allowed); // the pass gives an explicit verdict
+    QVERIFY(!state().allowNext);
+    QCOMPARE(state().blockedCount, 0);
+    QCOMPARE(decide("http://bad.example/"), DecisionOutcome::Blocked); // the pass is used up
+    QCOMPARE(state().blockedCount, 1);
+    QCOMPARE(m_question.shows, 0);
 }
 
 void TestPopupDecision::outsideSetupModeOnlyTheAllowedListCounts_data()
 {
     QTest::addColumn<QString>("url");
-    QTest::addColumn<int>("sound");
+    QTest::addColumn<bool>("sound");
     QTest::addColumn<bool>("blocked");
-    QTest::newRow("disallowed only, sound on") << "http://bad.example/" << 1 << true;
-    QTest::newRow("disallowed only, sound off") << "http://bad.example/" << 0 << true;
-    QTest::newRow("neither list, sound on") << "http://new.example/" << 1 << true;
-    QTest::newRow("neither list, sound off") << "http://new.example/" << 0 << true;
-    QTest::newRow("allowed") << "http://good.example/x" << 1 << false;
-    QTest::newRow("allowed, part of entry") << "http://example/x" << 1 << false;
+    QTest::newRow("disallowed only, sound on") << "http://bad.example/" << true << true;
+    QTest::newRow("disallowed only, sound off") << "http://bad.example/" << false << true;
+    QTest::newRow("neither list, sound on") << "http://new.example/" << true << true;
+    QTest::newRow("neither list, sound off") << "http://new.example/" << false << true;
+    QTest::newRow("allowed") << "http://good.example/x" << true << false;
+    QTest::newRow("allowed, part of entry") << "http://example/x" << true << false;
 }
 
 void TestPopupDecision::outsideSetupModeOnlyTheAllowedListCounts()
 {
     QFETCH(QString, url);
-    QFETCH(int, sound);
+    QFETCH(bool, sound);
     QFETCH(bool, blocked);
-    m_options.c5 = sound;
-    shared().allowedList = "good.example\r\n";
-    shared().disallowedList = "bad.example\r\n";
-    QCOMPARE(decide(url), blocked);
-    QCOMPARE(shared().blockedCount, blocked ? 1 : 0);
-    const QStringList expected =
-        blocked && sound == 1 ? QStringList{Paths::programFile("sounds/pop.wav")} : QStringList{};
-    QCOMPARE(m_sound.played(), expected);
-    QCOMPARE(m_prompt.shows, 0);
+    m_options.sound = sound;
+    lists().allowed().setText("good.example\r\n");
+    lists().disallowed().setText("bad.example\r\n");
+    QCOMPARE(decide(url), blocked ? DecisionOutcome::Blocked : DecisionOutcome::Allowed);
+    QCOMPARE(state().blockedCount, blocked ? 1 : 0);
+    const QStringList expected = blocked && sound ? QStringList{Paths::programFile("sounds/pop.wav")} : QStringList{};
+    QCOMPARE(played(), expected);
+    QCOMPARE(m_question.shows, 0);
 }
 
 void TestPopupDecision::allowedListWinsOverDisallowedList()
 {
-    m_options.c2 = 1;
-    shared().allowedList = "both.example\r\n";
-    shared().disallowedList = "both.example\r\n";
-    QCOMPARE(decide("http://both.example/", true), false);
-    QCOMPARE(shared().blockedCount, 0);
-    QCOMPARE(m_prompt.shows, 0);
+    m_options.setup = true;
+    lists().allowed().setText("both.example\r\n");
+    lists().disallowed().setText("both.example\r\n");
+    QCOMPARE(decide("http://both.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(state().blockedCount, 0);
+    QCOMPARE(m_question.shows, 0);
 }
 
 void TestPopupDecision::setupModeDisallowedSiteBlockedWithoutPrompt()
 {
-    m_options.c2 = 1;
-    shared().disallowedList = "a.example\r\nbad.example\r\n";
-    QCOMPARE(decide("http://BAD.example/"), true);
-    QCOMPARE(shared().blockedCount, 1);
-    QCOMPARE(m_sound.played().size(), 1);
-    QCOMPARE(m_prompt.shows, 0);
+    m_options.setup = true;
+    lists().disallowed().setText("a.example\r\nbad.example\r\n");
+    QCOMPARE(decide("http://BAD.example/"), DecisionOutcome::Blocked);
+    QCOMPARE(state().blockedCount, 1);
+    QCOMPARE(played().size(), 1);
+    QCOMPARE(m_question.shows, 0);
 }
 
 void TestPopupDecision::setupModePromptAnswers_data()
 {
-    QTest::addColumn<int>("answer"); // 0 block, 1 allow, 2 close box
+    QTest::addColumn<SiteAnswer>("answer");
     QTest::addColumn<bool>("blocked");
-    QTest::newRow("let through") << 1 << false;
-    QTest::newRow("block") << 0 << true;
-    QTest::newRow("closed without answer") << 2 << true;
+    QTest::addColumn<QString>("allowedAfter");    // the allowed list's text afterwards
+    QTest::addColumn<QString>("disallowedAfter"); // the disallowed list's text afterwards
+    QTest::addColumn<DecisionOutcome>("next");    // the next request of the same site
+    const QString allowed = "good.example\r\n";
+    const QString disallowed = "bad.example\r\n";
+    QTest::newRow("let through") << SiteAnswer::AllowOnce << false << allowed << disallowed << DecisionOutcome::Waiting;
+    QTest::newRow("block") << SiteAnswer::BlockOnce << true << allowed << disallowed << DecisionOutcome::Waiting;
+    QTest::newRow("closed without answer")
+        << SiteAnswer::Dismissed << true << allowed << disallowed << DecisionOutcome::Waiting;
+    QTest::newRow("allow always") << SiteAnswer::AllowAlways << false << allowed + "New.Example:81\r\n"
+                                  << disallowed << DecisionOutcome::Allowed;
+    QTest::newRow("block always") << SiteAnswer::BlockAlways << true << allowed << disallowed + "New.Example:81\r\n"
+                                  << DecisionOutcome::Blocked;
 }
 
 void TestPopupDecision::setupModePromptAnswers()
 {
-    QFETCH(int, answer);
+    QFETCH(SiteAnswer, answer);
     QFETCH(bool, blocked);
-    m_options.c2 = 1;
-    shared().allowedList = "good.example\r\n";
-    shared().disallowedList = "bad.example\r\n";
-    m_prompt.onShow = [answer] {
-        if (answer == 2)
-            test::FakePrompt::closeLater(20);
-        else
-            test::FakePrompt::answerLater(20, answer == 1);
-    };
-    QCOMPARE(decide("http://New.Example:81/page"), blocked);
-    QCOMPARE(m_prompt.shows, 1);
-    QCOMPARE(m_prompt.domainAtShow, QString("New.Example:81"));
-    QCOMPARE(shared().promptDomain, QString("New.Example:81"));
-    QCOMPARE(shared().blockedCount, blocked ? 1 : 0);
-    QCOMPARE(m_sound.played().size(), blocked ? 1 : 0);
-    // The answer is for this request only: the next one asks again.
-    m_prompt.onShow = [] { test::FakePrompt::answerLater(0, true); };
-    QCOMPARE(decide("http://New.Example:81/page"), false);
-    QCOMPARE(m_prompt.shows, 2);
+    QFETCH(QString, allowedAfter);
+    QFETCH(QString, disallowedAfter);
+    QFETCH(DecisionOutcome, next);
+    m_options.setup = true;
+    lists().allowed().setText("good.example\r\n");
+    lists().disallowed().setText("bad.example\r\n");
+    m_question.onShow = [this, answer] { test::FakeQuestion::answerLater(decider(), 20, answer); };
+
+    const RecordedRequestPtr r = request("http://New.Example:81/page");
+    QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Waiting);
+    QCOMPARE(m_question.shows, 1);
+    QCOMPARE(m_question.siteAsked, QString("New.Example:81"));
+    QCOMPARE(decider().askedSite(), QString("New.Example:81"));
+    QVERIFY(decider().isAsking());
+    QTRY_VERIFY(r->isSettled());
+    QCOMPARE(r->verdict(), std::optional(blocked ? Verdict::Block : Verdict::Allow));
+    QVERIFY(!decider().isAsking());
+    QCOMPARE(decider().askedSite(), QString());
+    QCOMPARE(state().blockedCount, blocked ? 1 : 0);
+    QCOMPARE(played().size(), blocked ? 1 : 0);
+    QCOMPARE(lists().allowed().text(), allowedAfter);
+    QCOMPARE(lists().disallowed().text(), disallowedAfter);
+    QCOMPARE(m_question.withdrawals, 0); // answered, not withdrawn
+
+    // A one-time answer is for this request only: the next one asks again.
+    // An "always" answer put the site on a list, which decides from now on.
+    m_question.onShow = [this] { test::FakeQuestion::answerLater(decider(), 0, SiteAnswer::AllowOnce); };
+    const RecordedRequestPtr again = request("http://New.Example:81/page");
+    QCOMPARE(test::outcomeOf(*again), next);
+    QCOMPARE(m_question.shows, next == DecisionOutcome::Waiting ? 2 : 1);
+    QTRY_COMPARE(again->verdict(), std::optional(next == DecisionOutcome::Blocked ? Verdict::Block : Verdict::Allow));
 }
 
-void TestPopupDecision::promptStateIsResetBeforeShowing()
+void TestPopupDecision::earlierAnswerDoesNotSettleALaterRequest()
 {
-    m_options.c2 = 1;
-    shared().promptAnswered = true; // left over from an earlier question
-    shared().promptAllow = true;
-    m_prompt.onShow = [] { test::FakePrompt::closeLater(0); };
-    QCOMPARE(decide("http://asked.example/"), true);
-    QCOMPARE(m_prompt.answeredAtShow, false);
-    QCOMPARE(m_prompt.allowAtShow, false);
-    QCOMPARE(m_prompt.domainAtShow, QString("asked.example"));
+    // An answer left over from an earlier question (nothing waits for it) is
+    // not kept for the next request: that one is asked about anew.
+    m_options.setup = true;
+    decider().answer(SiteAnswer::AllowOnce, "asked.example");
+    QCOMPARE(state().blockedCount, 0);
+    const RecordedRequestPtr r = request("http://asked.example/");
+    QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Waiting);
+    QCOMPARE(m_question.shows, 1);
+    QCOMPARE(m_question.siteAsked, QString("asked.example"));
+    decider().answer(SiteAnswer::Dismissed, "asked.example");
+    QCOMPARE(r->verdict(), std::optional(Verdict::Block));
 }
 
-void TestPopupDecision::optionValuesOtherThanOneCountAsOff()
+void TestPopupDecision::optionsAreReadAtEveryRequest()
 {
-    // Blocking with a value of 2 is off.
-    m_options.c1 = 2;
-    QCOMPARE(decide("http://x.example/"), false);
-    QCOMPARE(shared().blockedCount, 0);
-    // Setup mode and sound with odd values are off: blocked without prompt, silent.
-    m_options.c1 = 1;
-    m_options.c2 = -1;
-    m_options.c5 = 2;
-    QCOMPARE(decide("http://x.example/"), true);
-    QCOMPARE(m_prompt.shows, 0);
-    QVERIFY(m_sound.played().isEmpty());
-    // A links exception of 2 grants nothing.
-    m_options.c6 = 2;
-    shared().lastStatusText = "http://link.example/";
-    QCOMPARE(decide("http://x.example/"), true);
-    QVERIFY(!shared().allowNext);
+    // Blocking off: through, uncounted.
+    m_options.blocking = false;
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(state().blockedCount, 0);
+    // Blocking on, setup mode and sound off: blocked without prompt, silent.
+    m_options.blocking = true;
+    m_options.setup = false;
+    m_options.sound = false;
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Blocked);
+    QCOMPARE(m_question.shows, 0);
+    QVERIFY(played().isEmpty());
+    // With the link exception off a link under the mouse grants nothing.
+    m_options.links = false;
+    state().lastStatusText = "http://link.example/";
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Blocked);
+    QVERIFY(!state().allowNext);
+    // Switched on between two requests, the sound plays at the next block.
+    m_options.sound = true;
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Blocked);
+    QCOMPARE(played().size(), 1);
+    QCOMPARE(state().blockedCount, 3);
 }
 
 void TestPopupDecision::linksException_data()
 {
-    QTest::addColumn<int>("check6");
+    QTest::addColumn<bool>("links");
     QTest::addColumn<QString>("status");
     QTest::addColumn<bool>("pass");
-    QTest::newRow("link") << 1 << "http://link.example/a" << true;
-    QTest::newRow("exactly http:// is too short") << 1 << "http://" << false;
-    QTest::newRow("https:// alone is long enough") << 1 << "https://" << true;
-    QTest::newRow("capitals") << 1 << "HTTPS://LINK.EXAMPLE" << true;
-    QTest::newRow("other scheme") << 1 << "ftp://files.example/" << false;
-    QTest::newRow("leading space") << 1 << " http://link.example/" << false;
-    QTest::newRow("plain text") << 1 << "Done loading the page" << false;
-    QTest::newRow("empty") << 1 << "" << false;
-    QTest::newRow("option off") << 0 << "http://link.example/a" << false;
+    QTest::newRow("link") << true << "http://link.example/a" << true;
+    QTest::newRow("exactly http:// is too short") << true << "http://" << false;
+    QTest::newRow("https:// alone is long enough") << true << "https://" << true;
+    QTest::newRow("capitals") << true << "HTTPS://LINK.EXAMPLE" << true;
+    QTest::newRow("other scheme") << true << "ftp://files.example/" << false;
+    QTest::newRow("leading space") << true << " http://link.example/" << false;
+    QTest::newRow("plain text") << true << "Done loading the page" << false;
+    QTest::newRow("empty") << true << "" << false;
+    QTest::newRow("option off") << false << "http://link.example/a" << false;
 }
 
 void TestPopupDecision::linksException()
 {
-    QFETCH(int, check6);
+    QFETCH(bool, links);
     QFETCH(QString, status);
     QFETCH(bool, pass);
-    m_options.c1 = 0; // blocking off, so the pass is left for inspection
-    m_options.c6 = check6;
-    shared().lastStatusText = status;
-    QCOMPARE(decide("http://x.example/"), false);
-    QCOMPARE(shared().allowNext, pass);
-    QCOMPARE(shared().lastStatusText, status); // never changed by the decision
+    m_options.blocking = false; // blocking off, so the pass is left for inspection
+    m_options.links = links;
+    decider().setLastStatusText(status);
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(state().allowNext, pass);
+    QCOMPARE(state().lastStatusText, status); // never changed by the decision
 }
 
 void TestPopupDecision::linkUnderMouseUsesUpAnEarlierPass()
 {
-    m_options.c6 = 1;
-    shared().allowNext = true; // granted by the allow-next button
-    shared().lastStatusText = "http://link.example/";
-    QCOMPARE(decide("http://x.example/"), false);
-    QVERIFY(!shared().allowNext);
-    shared().lastStatusText.clear(); // mouse left the link
-    QCOMPARE(decide("http://x.example/"), true);
-    QCOMPARE(shared().blockedCount, 1);
+    m_options.links = true;
+    state().allowNext = true; // granted by the allow-next button
+    state().lastStatusText = "http://link.example/";
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Allowed);
+    QVERIFY(!state().allowNext);
+    state().lastStatusText.clear(); // mouse left the link
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Blocked);
+    QCOMPARE(state().blockedCount, 1);
 }
 
 void TestPopupDecision::linkWhileBlockingOffLeavesPassForLater()
 {
-    m_options.c1 = 0;
-    m_options.c6 = 1;
-    shared().lastStatusText = "http://link.example/";
-    QCOMPARE(decide("http://x.example/"), false);
-    QVERIFY(shared().allowNext);
+    m_options.blocking = false;
+    m_options.links = true;
+    state().lastStatusText = "http://link.example/";
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Allowed);
+    QVERIFY(state().allowNext);
     // Blocking back on, no link under the mouse: the left-over pass lets one through.
-    m_options.c1 = 1;
-    shared().lastStatusText.clear();
-    QCOMPARE(decide("http://x.example/"), false);
-    QVERIFY(!shared().allowNext);
-    QCOMPARE(shared().blockedCount, 0);
-    QCOMPARE(decide("http://x.example/"), true);
+    m_options.blocking = true;
+    state().lastStatusText.clear();
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Allowed);
+    QVERIFY(!state().allowNext);
+    QCOMPARE(state().blockedCount, 0);
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Blocked);
 }
-
-namespace {
-// Notes what the block steps had done when the sound started.
-struct ObservingPlayer : SoundPlayer
-{
-    bool *cancel = nullptr;
-    bool *pendingRan = nullptr;
-    bool cancelAtPlay = true;
-    bool pendingRanAtPlay = false;
-    qint32 countAtPlay = -1;
-    int plays = 0;
-    void play(const QString &) override
-    {
-        ++plays;
-        cancelAtPlay = *cancel;
-        pendingRanAtPlay = *pendingRan;
-        countAtPlay = shared().blockedCount;
-    }
-};
-} // namespace
 
 void TestPopupDecision::blockStepsRunInOrder()
 {
-    bool cancel = false;
-    bool pendingRan = false;
-    qint32 countSeenByPending = -1;
-    int playsSeenByPending = -1;
-    ObservingPlayer player;
-    player.cancel = &cancel;
-    player.pendingRan = &pendingRan;
-    setSoundPlayer(&player);
-    shared().blockedCount = 41;
-
-    // An event already waiting in the queue runs during the block's one pass.
+    // The block steps: count, sound, and the verdict is delivered last. Nothing
+    // else runs inside the decision: an event already queued waits for the
+    // event loop.
+    QStringList steps;
+    bool queuedRan = false;
+    connect(&decider(), &PopupDecider::blocked, this,
+            [&] { steps << QStringLiteral("counted %1").arg(state().blockedCount); });
+    decider().setBlockSound([&] { steps << QStringLiteral("sound at %1").arg(state().blockedCount); });
     QMetaObject::invokeMethod(
-        this,
-        [&] {
-            pendingRan = true;
-            countSeenByPending = shared().blockedCount;
-            playsSeenByPending = player.plays;
-        },
-        Qt::QueuedConnection);
-    m_browser->setLocation("http://x.example/");
-    decision::run(*m_browser, cancel);
+        this, [&] { queuedRan = true; }, Qt::QueuedConnection);
+    state().blockedCount = 41;
 
-    QVERIFY(pendingRan);
-    QCOMPARE(countSeenByPending, 42); // counted before the pass
-    QCOMPARE(playsSeenByPending, 0);  // sound after the pass
-    QCOMPARE(player.plays, 1);
-    QVERIFY(player.pendingRanAtPlay);
-    QCOMPARE(player.countAtPlay, 42);
-    QCOMPARE(player.cancelAtPlay, false); // cancel is the last step
-    QCOMPARE(cancel, true);
+    const RecordedRequestPtr r = test::requestDecision(decider(), QString("http://x.example/"), [&](Verdict v) {
+        steps << QStringLiteral("verdict %1").arg(v == Verdict::Block ? "block" : "allow");
+    });
+    QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Blocked);
+    QCOMPARE(steps, (QStringList{"counted 42", "sound at 42", "verdict block"}));
+    QVERIFY(!queuedRan);
+    QTRY_VERIFY(queuedRan);
+    disconnect(&decider(), &PopupDecider::blocked, this, nullptr);
 }
 
 void TestPopupDecision::countAtMaximumStillBlocks()
 {
-    shared().blockedCount = kMaxCount - 1;
-    QCOMPARE(decide("http://x.example/"), true);
-    QCOMPARE(shared().blockedCount, kMaxCount);
-    QCOMPARE(decide("http://x.example/"), true);
-    QCOMPARE(shared().blockedCount, kMaxCount);
-    QCOMPARE(m_sound.played().size(), 2);
+    QSignalSpy blocked(&decider(), &PopupDecider::blocked);
+    state().blockedCount = kMaxCount - 1;
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Blocked);
+    QCOMPARE(state().blockedCount, kMaxCount);
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Blocked);
+    QCOMPARE(state().blockedCount, kMaxCount);
+    QCOMPARE(played().size(), 2);
+    QCOMPARE(blocked.count(), 2);
 }
 
 void TestPopupDecision::pageWithoutAddressIsInNoList()
 {
-    shared().allowedList = "good.example\r\n";
-    shared().disallowedList = "bad.example\r\n";
-    QCOMPARE(decide(""), true);
-    QCOMPARE(shared().blockedCount, 1);
+    lists().allowed().setText("good.example\r\n");
+    lists().disallowed().setText("bad.example\r\n");
+    QCOMPARE(decide(""), DecisionOutcome::Blocked);
+    QCOMPARE(state().blockedCount, 1);
     // In setup mode the user is asked about it, with an empty site name.
-    m_options.c2 = 1;
-    m_prompt.onShow = [] { test::FakePrompt::answerLater(0, true); };
-    QCOMPARE(decide(""), false);
-    QCOMPARE(m_prompt.shows, 1);
-    QCOMPARE(m_prompt.domainAtShow, QString());
+    m_options.setup = true;
+    m_question.onShow = [this] { test::FakeQuestion::answerLater(decider(), 0, SiteAnswer::AllowOnce); };
+    const RecordedRequestPtr r = request(QString(""));
+    QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Waiting);
+    QCOMPARE(m_question.shows, 1);
+    QCOMPARE(m_question.siteAsked, QString());
+    QTRY_COMPARE(r->verdict(), std::optional(Verdict::Allow));
 }
 
 void TestPopupDecision::unreadableAddressLetsRequestThrough()
 {
-    m_options.c2 = 1;
-    m_options.c6 = 1;
-    shared().lastStatusText = "https://link.example/";
-    m_browser->setUnreadable(true);
-    bool cancel = false;
-    decision::run(*m_browser, cancel);
-    QCOMPARE(cancel, false);
-    QCOMPARE(shared().blockedCount, 0);
-    QCOMPARE(m_prompt.shows, 0);
-    QVERIFY(m_sound.played().isEmpty());
+    m_options.setup = true;
+    m_options.links = true;
+    state().lastStatusText = "https://link.example/";
+    const RecordedRequestPtr r = request(std::nullopt);
+    QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Allowed);
+    QCOMPARE(state().blockedCount, 0);
+    QCOMPARE(m_question.shows, 0);
+    QVERIFY(played().isEmpty());
     // The links exception ran before the address was read, so its pass stays.
-    QVERIFY(shared().allowNext);
+    QVERIFY(state().allowNext);
 }
 
 void TestPopupDecision::withoutOptionsEverythingGoesThrough()
 {
-    decision::setOptions(nullptr);
-    shared().allowNext = true;
-    QCOMPARE(decide("http://x.example/"), false);
-    QCOMPARE(shared().blockedCount, 0);
-    QVERIFY(shared().allowNext);
-    QVERIFY(m_sound.played().isEmpty());
+    decider().setOptions(nullptr);
+    state().allowNext = true;
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(state().blockedCount, 0);
+    QVERIFY(state().allowNext);
+    QVERIFY(played().isEmpty());
 }
 
 void TestPopupDecision::promptThatCannotBeShownLetsRequestThrough()
 {
-    m_options.c2 = 1;
-    m_prompt.canShow = false;
-    QCOMPARE(decide("http://x.example/"), false);
-    QCOMPARE(shared().blockedCount, 0);
-    QCOMPARE(shared().promptDomain, QString("x.example"));
-    decision::setPromptHost(nullptr);
-    QCOMPARE(decide("http://y.example/"), false);
-    QCOMPARE(shared().blockedCount, 0);
+    m_options.setup = true;
+    RefusingQuestion refusing;
+    decider().setQuestion(&refusing);
+    QCOMPARE(decide("http://x.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(state().blockedCount, 0);
+    QCOMPARE(refusing.offered, QStringList{"x.example"});
+    QVERIFY(!decider().isAsking());
+    QCOMPARE(decider().askedSite(), QString());
+    decider().setQuestion(nullptr);
+    QCOMPARE(decide("http://y.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(state().blockedCount, 0);
+    QCOMPARE(refusing.withdrawals, 0);
 }
 
-void TestPopupDecision::optionsGoneDuringBlockPassEndsHandler()
+void TestPopupDecision::optionsGoneWhileQuestionWaitsLetsThrough()
 {
-    // The main window unloads while the block lets pending events run.
-    QMetaObject::invokeMethod(
-        this, [] { decision::setOptions(nullptr); }, Qt::QueuedConnection);
-    QCOMPARE(decide("http://x.example/"), false);
-    QCOMPARE(shared().blockedCount, 1); // a count already added stays
-    QVERIFY(m_sound.played().isEmpty());
+    // The main window unloads while the question waits: its options can no
+    // longer be read, so the answer that comes lets the request through.
+    m_options.setup = true;
+    const RecordedRequestPtr r = request("http://x.example/");
+    QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Waiting);
+    decider().setOptions(nullptr);
+    decider().answer(SiteAnswer::BlockOnce, "x.example");
+    QCOMPARE(r->verdict(), std::optional(Verdict::Allow));
+    QCOMPARE(state().blockedCount, 0);
+    QVERIFY(played().isEmpty());
+}
+
+void TestPopupDecision::answerComesAfterOtherEventsRan()
+{
+    // The question does not hold the event loop: timers and queued events run
+    // while it waits, and other requests are decided at once meanwhile.
+    m_options.setup = true;
+    lists().allowed().setText("good.example\r\n");
+    lists().disallowed().setText("bad.example\r\n");
+    bool timerRan = false;
+    m_question.onShow = [&] {
+        QTimer::singleShot(5, this, [&] { timerRan = true; });
+        test::FakeQuestion::answerLater(decider(), 60, SiteAnswer::AllowOnce);
+    };
+    const RecordedRequestPtr r = request("http://new.example/");
+    QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Waiting);
+    QTRY_VERIFY(timerRan);
+    QVERIFY(!r->isSettled());
+    QCOMPARE(decide("http://good.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(decide("http://bad.example/"), DecisionOutcome::Blocked);
+    QCOMPARE(state().blockedCount, 1);
+    QCOMPARE(decider().waitingCount(), 1);
+    QTRY_COMPARE(r->verdict(), std::optional(Verdict::Allow));
+    QCOMPARE(m_question.shows, 1);
+    QCOMPARE(state().blockedCount, 1);
+}
+
+void TestPopupDecision::questionNeverAnsweredHoldsUntilTheDeciderGoes()
+{
+    m_options.setup = true;
+    const RecordedRequestPtr r = request("http://new.example/");
+    QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Waiting);
+    QTest::qWait(50);
+    QVERIFY(!r->isSettled());
+    QVERIFY(decider().isAsking());
+    QCOMPARE(decider().waitingCount(), 1);
+    // Nothing stays held because the decider went away: it lets the request
+    // through and takes the question away.
+    m_fixture.reset();
+    QCOMPARE(r->verdict(), std::optional(Verdict::Allow));
+    QCOMPARE(m_question.withdrawals, 1);
+}
+
+void TestPopupDecision::answerAfterTheProgramBeganToEnd()
+{
+    m_options.setup = true;
+    const RecordedRequestPtr r = request("http://new.example/");
+    QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Waiting);
+    test::FakeQuestion::answerLater(decider(), 20, SiteAnswer::BlockOnce);
+
+    decider().releaseAll();
+    QCOMPARE(r->verdict(), std::optional(Verdict::Allow));
+    QCOMPARE(m_question.withdrawals, 1);
+    QVERIFY(!decider().isAsking());
+    QCOMPARE(decider().askedSite(), QString());
+    // Requests from now on go through without a question, whatever the lists say.
+    lists().disallowed().setText("bad.example\r\n");
+    QCOMPARE(decide("http://bad.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(decide("http://other.example/"), DecisionOutcome::Allowed);
+    QCOMPARE(m_question.shows, 1);
+
+    // The answer that comes late changes nothing.
+    QTest::qWait(60);
+    decider().answer(SiteAnswer::Dismissed, "new.example");
+    QCOMPARE(r->verdicts.size(), 1);
+    QCOMPARE(state().blockedCount, 0);
+    QVERIFY(played().isEmpty());
+    // Releasing twice is harmless.
+    decider().releaseAll();
+    QCOMPARE(m_question.withdrawals, 1);
+}
+
+void TestPopupDecision::requestsArrivingWhileWaitingShareTheAnswer_data()
+{
+    QTest::addColumn<SiteAnswer>("answer");
+    QTest::addColumn<bool>("blocked");
+    QTest::newRow("allow once") << SiteAnswer::AllowOnce << false;
+    QTest::newRow("block once") << SiteAnswer::BlockOnce << true;
+    QTest::newRow("closed") << SiteAnswer::Dismissed << true;
+    QTest::newRow("allow always") << SiteAnswer::AllowAlways << false;
+    QTest::newRow("block always") << SiteAnswer::BlockAlways << true;
+}
+
+void TestPopupDecision::requestsArrivingWhileWaitingShareTheAnswer()
+{
+    QFETCH(SiteAnswer, answer);
+    QFETCH(bool, blocked);
+    m_options.setup = true;
+    QVERIFY(lists().ensureFiles("www.brindlemark.example"));
+    QVERIFY(lists().allowed().load());
+    QVERIFY(lists().disallowed().load());
+    const QByteArray allowedFile = test::readFile(lists().allowed().filePath());
+    const QByteArray disallowedFile = test::readFile(lists().disallowed().filePath());
+    QSignalSpy blockedSpy(&decider(), &PopupDecider::blocked);
+
+    // The first asks; a second and a third (another page of the same site and
+    // a page of another site) arrive while the question waits.
+    const RecordedRequestPtr first = request("http://ads.example/a");
+    RecordedRequestPtr second;
+    RecordedRequestPtr third;
+    QTimer::singleShot(5, this, [&] { second = request("http://ads.example/b"); });
+    QTimer::singleShot(10, this, [&] { third = request("https://tracker.example/c"); });
+    QTRY_VERIFY(third);
+    for (const RecordedRequestPtr &r : {first, second, third})
+        QCOMPARE(test::outcomeOf(*r), DecisionOutcome::Waiting);
+    QCOMPARE(m_question.shows, 1);
+    QCOMPARE(decider().askedSite(), QString("ads.example"));
+    QCOMPARE(decider().waitingCount(), 3);
+
+    decider().answer(answer, decider().askedSite());
+    const Verdict expected = blocked ? Verdict::Block : Verdict::Allow;
+    for (const RecordedRequestPtr &r : {first, second, third})
+        QCOMPARE(r->verdict(), std::optional(expected));
+    QCOMPARE(state().blockedCount, blocked ? 3 : 0);
+    QCOMPARE(blockedSpy.count(), blocked ? 3 : 0);
+    QCOMPARE(played().size(), blocked ? 3 : 0);
+    QVERIFY(!decider().isAsking());
+    QCOMPARE(m_question.withdrawals, 0);
+
+    // The answered site went on a list once, in memory and on disk.
+    const QString added = "ads.example\r\n";
+    QCOMPARE(lists().allowed().text(),
+             "www.brindlemark.example\r\n" + (answer == SiteAnswer::AllowAlways ? added : QString()));
+    QCOMPARE(lists().disallowed().text(), answer == SiteAnswer::BlockAlways ? added : QString());
+    const QByteArray allowedNow = test::readFile(lists().allowed().filePath());
+    const QByteArray disallowedNow = test::readFile(lists().disallowed().filePath());
+    QCOMPARE(allowedNow.count("ads.example"), answer == SiteAnswer::AllowAlways ? 1 : 0);
+    QCOMPARE(disallowedNow.count("ads.example"), answer == SiteAnswer::BlockAlways ? 1 : 0);
+    if (answer != SiteAnswer::AllowAlways)
+        QCOMPARE(allowedNow, allowedFile);
+    if (answer != SiteAnswer::BlockAlways)
+        QCOMPARE(disallowedNow, disallowedFile);
+
+    // A second answer (a double click) settles nothing more.
+    decider().answer(SiteAnswer::BlockOnce, "ads.example");
+    for (const RecordedRequestPtr &r : {first, second, third})
+        QCOMPARE(r->verdicts.size(), 1);
+    QCOMPARE(state().blockedCount, blocked ? 3 : 0);
+}
+
+void TestPopupDecision::blockedAnswerRunsTheBlockStepsPerRequest()
+{
+    // Each request that a blocking answer stops is counted, sounded and then
+    // blocked, before the next one's steps start.
+    m_options.setup = true;
+    QStringList steps;
+    connect(&decider(), &PopupDecider::blocked, this,
+            [&] { steps << QStringLiteral("counted %1").arg(state().blockedCount); });
+    decider().setBlockSound([&] { steps << QStringLiteral("sound"); });
+    const auto onVerdict = [&](Verdict v) { steps << (v == Verdict::Block ? "block" : "allow"); };
+    const RecordedRequestPtr a = test::requestDecision(decider(), QString("http://a.example/"), onVerdict);
+    const RecordedRequestPtr b = test::requestDecision(decider(), QString("http://b.example/"), onVerdict);
+    QVERIFY(steps.isEmpty());
+    decider().answer(SiteAnswer::BlockOnce, "a.example");
+    QCOMPARE(steps, (QStringList{"counted 1", "sound", "block", "counted 2", "sound", "block"}));
+    QCOMPARE(a->verdict(), std::optional(Verdict::Block));
+    QCOMPARE(b->verdict(), std::optional(Verdict::Block));
+    disconnect(&decider(), &PopupDecider::blocked, this, nullptr);
+}
+
+void TestPopupDecision::withdrawnRequest()
+{
+    m_options.setup = true;
+    // Another request still waits: the question stays.
+    const RecordedRequestPtr first = request("http://new.example/1");
+    const RecordedRequestPtr second = request("http://new.example/2");
+    decider().withdraw(first->id);
+    QCOMPARE(m_question.withdrawals, 0);
+    QVERIFY(decider().isAsking());
+    QCOMPARE(decider().waitingCount(), 1);
+    QCOMPARE(decider().askedSite(), QString("new.example"));
+    decider().withdraw(first->id); // twice: nothing more
+    decider().withdraw(0);
+    decider().withdraw(first->id + 1000);
+    QCOMPARE(decider().waitingCount(), 1);
+    QCOMPARE(m_question.withdrawals, 0);
+    // The answer settles the one left, never the withdrawn one.
+    decider().answer(SiteAnswer::BlockOnce, "new.example");
+    QVERIFY(!first->isSettled());
+    QCOMPARE(second->verdict(), std::optional(Verdict::Block));
+    QCOMPARE(state().blockedCount, 1);
+
+    // Nothing else waits: the question is withdrawn, and a late answer finds
+    // nothing to settle or count.
+    const RecordedRequestPtr only = request("http://new.example/3");
+    QCOMPARE(m_question.shows, 2);
+    decider().withdraw(only->id);
+    QCOMPARE(m_question.withdrawals, 1);
+    QVERIFY(!decider().isAsking());
+    QCOMPARE(decider().askedSite(), QString());
+    decider().answer(SiteAnswer::BlockOnce, "new.example");
+    QVERIFY(!only->isSettled());
+    QCOMPARE(state().blockedCount, 1);
+    QCOMPARE(played().size(), 1);
+    // The next request asks again.
+    QCOMPARE(test::outcomeOf(*request("http://new.example/4")), DecisionOutcome::Waiting);
+    QCOMPARE(m_question.shows, 3);
+}
+
+void TestPopupDecision::requestDuringTheAnswerAsksAgain()
+{
+    // A popup let through by the answer opens a page that at once asks for a
+    // popup of its own: that request is not settled by the answer being
+    // delivered, it gets a question of its own.
+    m_options.setup = true;
+    RecordedRequestPtr inner;
+    const RecordedRequestPtr outer = test::requestDecision(decider(), QString("http://outer.example/"),
+                                                           [&](Verdict) { inner = request("http://inner.example/"); });
+    decider().answer(SiteAnswer::AllowOnce, "outer.example");
+    QCOMPARE(outer->verdict(), std::optional(Verdict::Allow));
+    QVERIFY(inner);
+    QCOMPARE(test::outcomeOf(*inner), DecisionOutcome::Waiting);
+    QCOMPARE(m_question.shows, 2);
+    QCOMPARE(m_question.siteAsked, QString("inner.example"));
+    QCOMPARE(decider().askedSite(), QString("inner.example"));
+    decider().answer(SiteAnswer::BlockOnce, "inner.example");
+    QCOMPARE(inner->verdict(), std::optional(Verdict::Block));
+    QCOMPARE(outer->verdicts.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestPopupDecision)

@@ -3,8 +3,8 @@
 // atomic writes.
 
 #include "core/paths.h"
-#include "support/testenv.h"
 #include "core/registry.h"
+#include "support/testenv.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,13 +3,11 @@
 
 #include "core/paths.h"
 #include "core/productinfo.h"
-#include "core/textfile.h"
-#include "ui/twips.h"
-#include "support/testenv.h"
-#include "platform/shellentries.h"
+#include "core/registry.h"
 #include "core/registryvalues.h"
 #include "core/toolbarbutton.h"
-#include "core/registry.h"
+#include "platform/shellentries.h"
+#include "support/testenv.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -214,18 +212,18 @@ void TestRegistryWrappers::readRegValue()
     writeHive("[HKEY_LOCAL_MACHINE\\Software\\K]\r\n@=\"the default\"\r\n\"v\"=\"named\"\r\n\"e\"=\"\"\r\n"
               "[HKEY_LOCAL_MACHINE\\Software\\NoDefault]\r\n\"v\"=\"x\"\r\n");
     using RegistryValues::readValue;
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "*", "dflt"), QString("the default"));
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "", "dflt"), QString("the default"));
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "\\Software\\K\\", "v", "dflt"), QString("named"));
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "e", "dflt"), QString(""));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "Software\\K", "*", "dflt"), QString("the default"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "Software\\K", "", "dflt"), QString("the default"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "\\Software\\K\\", "v", "dflt"), QString("named"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "Software\\K", "e", "dflt"), QString(""));
     // Missing key, value or default value: the caller's default, unchanged.
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\Missing", "v", "dflt"), QString("dflt"));
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "missing", "dflt"), QString("dflt"));
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\NoDefault", "*", "dflt"), QString("dflt"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "Software\\Missing", "v", "dflt"), QString("dflt"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "Software\\K", "missing", "dflt"), QString("dflt"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "Software\\NoDefault", "*", "dflt"), QString("dflt"));
     // Only one backslash is trimmed: a second one makes a path that is refused.
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "\\\\Software\\K", "v", "dflt"), QString("dflt"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "\\\\Software\\K", "v", "dflt"), QString("dflt"));
     // "*" is only special as a whole name.
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "Software\\K", "**", "dflt"), QString("dflt"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "Software\\K", "**", "dflt"), QString("dflt"));
 }
 
 void TestRegistryWrappers::readRegValueFallsBackToReadOnly()
@@ -245,56 +243,57 @@ void TestRegistryWrappers::writeRegValue()
 {
     using RegistryValues::readValue;
     using RegistryValues::writeValue;
-    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "\\A\\B\\C\\D\\", "v", "deep"));
+    QVERIFY(writeValue(HKEY_LOCAL_MACHINE, "\\A\\B\\C\\D\\", "v", "deep"));
     QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "A"));
     QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "A\\B\\C\\D"));
-    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "A\\B", "*", "default of B"));
-    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "A\\B", "v", ""));
+    QVERIFY(writeValue(HKEY_LOCAL_MACHINE, "A\\B", "*", "default of B"));
+    QVERIFY(writeValue(HKEY_LOCAL_MACHINE, "A\\B", "v", ""));
     RegistryStore::unloadAll();
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "A\\B\\C\\D", "v", "x"), QString("deep"));
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "A\\B", "", "x"), QString("default of B"));
-    QCOMPARE(ReadRegValue(HKEY_LOCAL_MACHINE, "A\\B", "v", "x"), QString("")); // empty, not the default
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "A\\B\\C\\D", "v", "x"), QString("deep"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "A\\B", "", "x"), QString("default of B"));
+    QCOMPARE(readValue(HKEY_LOCAL_MACHINE, "A\\B", "v", "x"), QString("")); // empty, not the default
     QCOMPARE(RegistryStore::value(HKEY_LOCAL_MACHINE, "A\\B", "")->type, REG_SZ);
     // A path the store refuses is reported, not written.
-    QVERIFY(!WriteRegValue(HKEY_LOCAL_MACHINE, "A\\\\B", "v", "x"));
-    QVERIFY(!WriteRegValue(HKEY_LOCAL_MACHINE, "A", "bad\nname", "x"));
-    QVERIFY(!WriteRegValue(0x12345678u, "A", "v", "x"));
+    QVERIFY(!writeValue(HKEY_LOCAL_MACHINE, "A\\\\B", "v", "x"));
+    QVERIFY(!writeValue(HKEY_LOCAL_MACHINE, "A", "bad\nname", "x"));
+    QVERIFY(!writeValue(0x12345678u, "A", "v", "x"));
 }
 
 void TestRegistryWrappers::deleteRegEntry()
 {
     using RegistryValues::deleteEntry;
     using RegistryValues::writeValue;
-    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "P\\Leaf", "*", "d"));
-    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "P\\Leaf", "keep", "k"));
-    QVERIFY(WriteRegValue(HKEY_LOCAL_MACHINE, "P", "v", "1"));
+    QVERIFY(writeValue(HKEY_LOCAL_MACHINE, "P\\Leaf", "*", "d"));
+    QVERIFY(writeValue(HKEY_LOCAL_MACHINE, "P\\Leaf", "keep", "k"));
+    QVERIFY(writeValue(HKEY_LOCAL_MACHINE, "P", "v", "1"));
 
     // "*" deletes only the default value.
-    QVERIFY(DeleteRegEntry(HKEY_LOCAL_MACHINE, "\\P\\Leaf\\", "*"));
+    QVERIFY(deleteEntry(HKEY_LOCAL_MACHINE, "\\P\\Leaf\\", "*"));
     QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, "P\\Leaf"), QStringList{"keep"});
-    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "P\\Leaf", "*")); // already gone
-    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "P\\Missing", "v"));
+    QVERIFY(!deleteEntry(HKEY_LOCAL_MACHINE, "P\\Leaf", "*")); // already gone
+    QVERIFY(!deleteEntry(HKEY_LOCAL_MACHINE, "P\\Missing", "v"));
 
     // An empty name deletes the key itself, but not one with subkeys.
-    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "P", ""));
+    QVERIFY(!deleteEntry(HKEY_LOCAL_MACHINE, "P", ""));
     QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "P\\Leaf"));
     // The key path is taken as passed: with its slashes it names no key.
-    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "\\P\\Leaf\\", ""));
+    QVERIFY(!deleteEntry(HKEY_LOCAL_MACHINE, "\\P\\Leaf\\", ""));
     QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "P\\Leaf"));
-    QVERIFY(DeleteRegEntry(HKEY_LOCAL_MACHINE, "P\\Leaf", ""));
+    QVERIFY(deleteEntry(HKEY_LOCAL_MACHINE, "P\\Leaf", ""));
     QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "P\\Leaf"));
-    QVERIFY(!DeleteRegEntry(HKEY_LOCAL_MACHINE, "P\\Leaf", ""));
-    QVERIFY(DeleteRegEntry(HKEY_LOCAL_MACHINE, "P", "")); // now without subkeys
+    QVERIFY(!deleteEntry(HKEY_LOCAL_MACHINE, "P\\Leaf", ""));
+    QVERIFY(deleteEntry(HKEY_LOCAL_MACHINE, "P", "")); // now without subkeys
     RegistryStore::unloadAll();
     QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "P"));
 }
 
 void TestRegistryWrappers::toolbarButton()
 {
-    const QString key = modIETools::buttonKey();
+    const QString key = ToolbarButton::buttonKey();
     QCOMPARE(key,
              QString("Software\\Microsoft\\Internet Explorer\\Extensions\\{ECC5777A-6E88-BFCE-13CE-81F134789E7B}"));
-    AddToolbarButton();
+    ToolbarButton button;
+    button.add();
     const QStringList order = {"ButtonText", "CLSID", "Default Visible", "Exec",
                                "HotIcon",    "Icon",  "MenuStatusBar",   "MenuText"};
     QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, key), order);
@@ -310,7 +309,7 @@ void TestRegistryWrappers::toolbarButton()
     // Exec names the program's real, runnable executable (here: this test).
     const QString exec = read("Exec");
     QCOMPARE(exec, ProductInfo::executablePath());
-    QCOMPARE(exec, modIETools::buttonExecPath);
+    QCOMPARE(exec, button.execPath());
     QVERIFY(QFileInfo(exec).isAbsolute());
     QVERIFY(QFileInfo(exec).isExecutable());
     // The icons are real pictures in the program folder.
@@ -326,17 +325,18 @@ void TestRegistryWrappers::toolbarButton()
 
     // Adding again keeps the eight values and follows a moved program folder.
     Paths::setProgramDir(m_env->home() + "/moved");
-    AddToolbarButton();
+    button.add();
     QCOMPARE(RegistryStore::valueNames(HKEY_LOCAL_MACHINE, key), order);
     QCOMPARE(read("Icon"), m_env->home() + "/moved/icon.ico");
-    QCOMPARE(modIETools::buttonHotIconPath, m_env->home() + "/moved/hoticon.ico");
+    QCOMPARE(button.iconPath(), m_env->home() + "/moved/icon.ico");
+    QCOMPARE(button.hotIconPath(), m_env->home() + "/moved/hoticon.ico");
 
-    RemoveToolbarButton();
+    button.remove();
     QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, key));
     QVERIFY(RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer\\Extensions"));
     // Removing a button that is not there changes nothing.
     const QByteArray before = test::readFile(hive());
-    RemoveToolbarButton();
+    button.remove();
     QCOMPARE(test::readFile(hive()), before);
 }
 
@@ -345,28 +345,30 @@ void TestRegistryWrappers::toolbarButtonWithoutRights()
     writeHive("[HKEY_LOCAL_MACHINE\\Software]\r\n");
     QVERIFY(QFile::setPermissions(hive(), QFile::ReadOwner));
     const QByteArray before = test::readFile(hive());
-    AddToolbarButton(); // fails quietly
-    QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, modIETools::buttonKey()));
-    QCOMPARE(modIETools::buttonExecPath, ProductInfo::executablePath()); // computed all the same
-    RemoveToolbarButton();
+    ToolbarButton button;
+    button.add(); // fails quietly
+    QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, ToolbarButton::buttonKey()));
+    QCOMPARE(button.execPath(), ProductInfo::executablePath()); // computed all the same
+    button.remove();
     QCOMPARE(test::readFile(hive()), before);
 }
 
 void TestRegistryWrappers::probe()
 {
-    modIETools::ieExePath = "stale";
-    ProbeToolbarButton();
-    QCOMPARE(modIETools::ieExePath, QString());
+    ToolbarButton button;
+    button.probe();
+    QCOMPARE(button.browserPath(), QString());
 
     writeHive("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE]\r\n"
               "@=\"/usr/bin/chromium\"\r\n\"Path\"=\"/usr/bin\"\r\n");
-    ProbeToolbarButton();
-    QCOMPARE(modIETools::ieExePath, QString("/usr/bin/chromium"));
+    button.probe();
+    QCOMPARE(button.browserPath(), QString("/usr/bin/chromium"));
 
-    // A damaged hive does not stop the start-up.
+    // A damaged hive does not stop the start-up, and the path read before is
+    // not kept as if it were still there.
     QVERIFY(test::writeFile(hive(), QByteArray(1000, '\0') + "[\r\n\"@\"=hex(zz):\r\n"));
-    ProbeToolbarButton();
-    QCOMPARE(modIETools::ieExePath, QString());
+    button.probe();
+    QCOMPARE(button.browserPath(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestRegistryWrappers)

@@ -50,17 +50,20 @@ private slots:
 
 private:
     void installConf(const QString &name);
+    SettingsStore &store() { return *m_store; }
     std::unique_ptr<test::TestEnvironment> m_env;
+    std::unique_ptr<SettingsStore> m_store;
 };
 
 void TestSettingsStore::init()
 {
     m_env = std::make_unique<test::TestEnvironment>();
+    m_store = std::make_unique<SettingsStore>(); // reads the folders the environment set
 }
 
 void TestSettingsStore::cleanup()
 {
-    Settings::setWriteObserver(nullptr);
+    m_store.reset();
     m_env.reset();
 }
 
@@ -72,36 +75,44 @@ void TestSettingsStore::installConf(const QString &name)
 
 void TestSettingsStore::emptyStoreGivesDefaults()
 {
-    QCOMPARE(Settings::readToggle(Settings::kStopPop, Settings::kDefaultStopPop), 1);
-    QCOMPARE(Settings::readToggle(Settings::kAuto, Settings::kDefaultAuto), 1);
-    QCOMPARE(Settings::readToggle(Settings::kOnTop, Settings::kDefaultOnTop), 0);
-    QCOMPARE(Settings::readToggle(Settings::kRunAtStart, Settings::kDefaultRunAtStart), 0);
-    QCOMPARE(Settings::readToggle(Settings::kSound, Settings::kDefaultSound), 1);
-    QCOMPARE(Settings::readToggle(Settings::kLinks, Settings::kDefaultLinks), 0);
-    QCOMPARE(Settings::readCount(Settings::kStopped, Settings::kDefaultStopped), 0);
-    QCOMPARE(Settings::read(Settings::kState, Settings::kDefaultState), QString("up"));
-    QCOMPARE(Settings::read(Settings::kShowHelp, Settings::kDefaultShowHelp), QString("1"));
+    QCOMPARE(store().readToggle(Settings::kStopPop, Settings::kDefaultStopPop), true);
+    QCOMPARE(store().readToggle(Settings::kAuto, Settings::kDefaultAuto), true);
+    QCOMPARE(store().readToggle(Settings::kOnTop, Settings::kDefaultOnTop), false);
+    QCOMPARE(store().readToggle(Settings::kRunAtStart, Settings::kDefaultRunAtStart), false);
+    QCOMPARE(store().readToggle(Settings::kSound, Settings::kDefaultSound), true);
+    QCOMPARE(store().readToggle(Settings::kLinks, Settings::kDefaultLinks), false);
+    QCOMPARE(store().readCount(Settings::kStopped, Settings::kDefaultStopped), 0);
+    QCOMPARE(store().read(Settings::kState, Settings::kDefaultState), QString("up"));
+    QCOMPARE(store().read(Settings::kShowHelp, Settings::kDefaultShowHelp), QString("1"));
     QVERIFY(!QFileInfo::exists(Paths::settingsFile())); // reading creates nothing
 }
 
 void TestSettingsStore::valuesRoundTrip()
 {
     const QString list = "a.example\r\nb, c = d.example\r\n  \"quoted\"\r\n\u00e9t\u00e9.example\r\n";
-    Settings::write(Settings::kAllowed, list);
-    Settings::write(Settings::kSound, "0");
-    Settings::write(Settings::kStopped, "123");
-    Settings::write(Settings::kState, "down");
-    QCOMPARE(Settings::read(Settings::kAllowed, QString()), list);
-    QCOMPARE(Settings::readToggle(Settings::kSound, 1), 0);
-    QCOMPARE(Settings::readCount(Settings::kStopped, 0), 123);
-    QCOMPARE(Settings::read(Settings::kState, "up"), QString("down"));
-    Settings::write(Settings::kState, "up"); // overwritten, not added
-    QCOMPARE(Settings::read(Settings::kState, "x"), QString("up"));
+    QVERIFY(store().write(Settings::kAllowed, list));
+    QVERIFY(store().write(Settings::kSound, "0"));
+    QVERIFY(store().write(Settings::kStopped, "123"));
+    QVERIFY(store().write(Settings::kState, "down"));
+    QCOMPARE(store().read(Settings::kAllowed, QString()), list);
+    QVERIFY(!store().readToggle(Settings::kSound, true));
+    QCOMPARE(store().readCount(Settings::kStopped, 0), 123);
+    QCOMPARE(store().read(Settings::kState, "up"), QString("down"));
+    store().write(Settings::kState, "up"); // overwritten, not added
+    QCOMPARE(store().read(Settings::kState, "x"), QString("up"));
+    // Options are stored as the digits the file has always held.
+    QVERIFY(store().writeToggle(Settings::kLinks, true));
+    QCOMPARE(store().read(Settings::kLinks, QString()), QString("1"));
+    QVERIFY(store().readToggle(Settings::kLinks, false));
+    QVERIFY(store().writeToggle(Settings::kLinks, false));
+    QCOMPARE(store().read(Settings::kLinks, QString()), QString("0"));
+    // A second store on the same file sees every write at once.
+    QCOMPARE(SettingsStore().read(Settings::kState, "x"), QString("up"));
 }
 
 void TestSettingsStore::writesReachTheFileAtOnce()
 {
-    Settings::write(Settings::kSound, "0");
+    store().write(Settings::kSound, "0");
     const QByteArray content = test::readFile(Paths::settingsFile());
     QVERIFY(content.contains("[Settings]"));
     QVERIFY(content.contains("chkSound=0"));
@@ -112,65 +123,65 @@ void TestSettingsStore::unloadWritesNineValuesInOrder()
 {
     QStringList order;
     QStringList values;
-    Settings::setWriteObserver([&](const QString &key, const QString &value) {
+    store().setWriteObserver([&](const QString &key, const QString &value) {
         order << key;
         values << value;
     });
     Settings::UnloadSnapshot s;
-    s.check1 = 1;
-    s.check2 = 0;
-    s.check3 = 1;
-    s.check4 = 0;
-    s.check6 = 1;
+    s.blockingEnabled = true;
+    s.setupMode = false;
+    s.alwaysOnTop = true;
+    s.runAtStartup = false;
+    s.allowLinkPopups = true;
     s.blockedCount = 77;
     s.allowedList = "a.example\r\n";
     s.disallowedList = "";
     s.state = "down";
-    Settings::saveOnUnload(s);
+    QVERIFY(store().saveOnUnload(s));
     QCOMPARE(order, (QStringList{"chkRunAtStart", "chkOnTop", "chkAuto", "chkStopPop", "intStopped", "strAllowed",
                                  "strDisallowed", "chkLinks", "state"}));
     QCOMPARE(values, (QStringList{"0", "1", "0", "1", "77", "a.example\r\n", "", "1", "down"}));
     // All nine are in the store; sound and help are not written at unload.
-    QCOMPARE(Settings::readToggle(Settings::kOnTop, 0), 1);
-    QCOMPARE(Settings::readCount(Settings::kStopped, 0), 77);
-    QCOMPARE(Settings::read(Settings::kDisallowed, "absent"), QString());
-    QCOMPARE(Settings::read(Settings::kSound, "absent"), QString("absent"));
-    QCOMPARE(Settings::read(Settings::kShowHelp, "absent"), QString("absent"));
+    QVERIFY(store().readToggle(Settings::kOnTop, false));
+    QCOMPARE(store().readCount(Settings::kStopped, 0), 77);
+    QCOMPARE(store().read(Settings::kDisallowed, "absent"), QString());
+    QCOMPARE(store().read(Settings::kSound, "absent"), QString("absent"));
+    QCOMPARE(store().read(Settings::kShowHelp, "absent"), QString("absent"));
 }
 
 void TestSettingsStore::largestCountReadsBackExactly()
 {
     Settings::UnloadSnapshot s;
     s.blockedCount = kMaxCount;
-    Settings::saveOnUnload(s);
-    QCOMPARE(Settings::read(Settings::kStopped, QString()), QString("2147483647"));
-    QCOMPARE(Settings::readCount(Settings::kStopped, 0), kMaxCount);
+    QVERIFY(store().saveOnUnload(s));
+    QCOMPARE(store().read(Settings::kStopped, QString()), QString("2147483647"));
+    QCOMPARE(store().readCount(Settings::kStopped, 0), kMaxCount);
 }
 
 void TestSettingsStore::oddToggles_data()
 {
     QTest::addColumn<QString>("key");
-    QTest::addColumn<int>("def");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("word") << "chkStopPop" << 1 << 1;
-    QTest::newRow("empty") << "chkAuto" << 1 << 1;
-    QTest::newRow("wraps to 1 in 16 bits") << "chkOnTop" << 0 << 0;
-    QTest::newRow("2") << "chkRunAtStart" << 0 << 0;
-    QTest::newRow("minus zero") << "chkSound" << 1 << 0;
-    QTest::newRow("spaces around") << "chkLinks" << 0 << 1;
-    QTest::newRow("hex") << "toggleHex" << 0 << 0;
-    QTest::newRow("decimal point") << "toggleDecimal" << 0 << 0;
-    QTest::newRow("negative") << "toggleNegative" << 0 << 0;
-    QTest::newRow("comma list") << "toggleList" << 0 << 0;
+    QTest::addColumn<bool>("def");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("word") << "chkStopPop" << true << true;
+    QTest::newRow("empty") << "chkAuto" << true << true;
+    QTest::newRow("wraps to 1 in 16 bits") << "chkOnTop" << false << false;
+    QTest::newRow("2") << "chkRunAtStart" << false << false;
+    QTest::newRow("minus zero") << "chkSound" << true << false;
+    QTest::newRow("spaces around") << "chkLinks" << false << true;
+    QTest::newRow("hex") << "toggleHex" << false << false;
+    QTest::newRow("decimal point") << "toggleDecimal" << false << false;
+    QTest::newRow("negative") << "toggleNegative" << false << false;
+    QTest::newRow("comma list") << "toggleList" << false << false;
 }
 
 void TestSettingsStore::oddToggles()
 {
     QFETCH(QString, key);
-    QFETCH(int, def);
-    QFETCH(int, expected);
+    QFETCH(bool, def);
+    QFETCH(bool, expected);
     installConf("odd_values.conf");
-    QCOMPARE(Settings::readToggle(key, def), expected);
+    QCOMPARE(store().readToggle(key, def), expected);
 }
 
 void TestSettingsStore::oddCounts_data()
@@ -196,36 +207,36 @@ void TestSettingsStore::oddCounts()
     QFETCH(QString, key);
     QFETCH(qint32, expected);
     installConf("odd_values.conf");
-    QCOMPARE(Settings::readCount(key, 5), expected);
+    QCOMPARE(store().readCount(key, 5), expected);
 }
 
 void TestSettingsStore::textsAreReturnedAsStored()
 {
     installConf("odd_values.conf");
     // The callers compare these exactly: only "up" and "1" count.
-    QCOMPARE(Settings::read(Settings::kState, "up"), QString("UP"));
-    QCOMPARE(Settings::read(Settings::kShowHelp, "1"), QString("01"));
-    QCOMPARE(Settings::read("toggleList", QString()), QString("1,0"));
+    QCOMPARE(store().read(Settings::kState, "up"), QString("UP"));
+    QCOMPARE(store().read(Settings::kShowHelp, "1"), QString("01"));
+    QCOMPARE(store().read("toggleList", QString()), QString("1,0"));
 }
 
 void TestSettingsStore::corruptFileStillReadsAndWrites()
 {
     installConf("garbage.conf");
-    QCOMPARE(Settings::readToggle(Settings::kStopPop, 1), 0);
-    QCOMPARE(Settings::readCount(Settings::kStopped, 0), 17);
-    QCOMPARE(Settings::readToggle(Settings::kAuto, 1), 1);
-    Settings::write(Settings::kSound, "0");
-    QCOMPARE(Settings::readToggle(Settings::kSound, 1), 0);
-    QCOMPARE(Settings::readCount(Settings::kStopped, 0), 17); // kept by the rewrite
+    QVERIFY(!store().readToggle(Settings::kStopPop, true));
+    QCOMPARE(store().readCount(Settings::kStopped, 0), 17);
+    QVERIFY(store().readToggle(Settings::kAuto, true));
+    QVERIFY(store().write(Settings::kSound, "0"));
+    QVERIFY(!store().readToggle(Settings::kSound, true));
+    QCOMPARE(store().readCount(Settings::kStopped, 0), 17); // kept by the rewrite
 }
 
 void TestSettingsStore::settingsFileThatIsAFolder()
 {
     QVERIFY(QDir().mkpath(Paths::settingsFile()));
-    QCOMPARE(Settings::readToggle(Settings::kStopPop, 1), 1);
-    Settings::saveOnUnload(Settings::UnloadSnapshot{});
-    Settings::write(Settings::kSound, "0");
-    QCOMPARE(Settings::readToggle(Settings::kSound, 1), 1);
+    QVERIFY(store().readToggle(Settings::kStopPop, true));
+    QVERIFY(!store().saveOnUnload(Settings::UnloadSnapshot{})); // reported, not thrown
+    QVERIFY(!store().write(Settings::kSound, "0"));
+    QVERIFY(store().readToggle(Settings::kSound, true));
     QVERIFY(QFileInfo(Paths::settingsFile()).isDir());
 }
 

@@ -3,12 +3,8 @@
 // huge, unreadable or unwritable.
 
 #include "core/paths.h"
-#include "core/productinfo.h"
-#include "core/textfile.h"
-#include "ui/twips.h"
-#include "core/programstate.h"
-#include "core/popupdecision.h"
 #include "core/sitelists.h"
+#include "support/stringlistbox.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -160,22 +156,28 @@ private:
     void putFile(const QString &name, const QByteArray &content);
     QByteArray fileBytes(const QString &name) const { return test::readFile(filePath(name)); }
 
+    SiteList &allowed() { return m_lists->allowed(); }
+    SiteList &disallowed() { return m_lists->disallowed(); }
+
     std::unique_ptr<test::TestEnvironment> m_env;
-    StringListBox m_list1;
-    StringListBox m_list2;
+    std::unique_ptr<SiteLists> m_lists;
+    test::StringListBox m_list1;
+    test::StringListBox m_list2;
 };
 
 void TestSiteLists::init()
 {
     m_env = std::make_unique<test::TestEnvironment>();
+    m_lists = std::make_unique<SiteLists>(); // in the environment's data folder
     m_list1.clear();
     m_list2.clear();
-    Module1::setListBoxes(&m_list1, &m_list2);
+    allowed().setListBox(&m_list1);
+    disallowed().setListBox(&m_list2);
 }
 
 void TestSiteLists::cleanup()
 {
-    Module1::setListBoxes(nullptr, nullptr);
+    m_lists.reset();
     m_env.reset();
 }
 
@@ -188,14 +190,16 @@ void TestSiteLists::putFile(const QString &name, const QByteArray &content)
 void TestSiteLists::firstStartCreatesFiles()
 {
     QVERIFY(!QFileInfo::exists(Paths::dataDir()));
-    QVERIFY(Module1::ensureListFiles(kDefaultHost));
+    QCOMPARE(allowed().filePath(), Paths::dataFile("allowed.txt"));
+    QCOMPARE(disallowed().filePath(), Paths::dataFile("disallowed.txt"));
+    QVERIFY(m_lists->ensureFiles(kDefaultHost));
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("www.brindlemark.example\r\n"));
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\n"));
-    QVERIFY(Module1::loadAllowed());
-    QVERIFY(Module1::loadDisallowed());
-    QCOMPARE(shared().allowedList, kDefaultHost + "\r\n");
+    QVERIFY(allowed().load());
+    QVERIFY(disallowed().load());
+    QCOMPARE(allowed().text(), kDefaultHost + "\r\n");
     QCOMPARE(m_list1.items(), QStringList{kDefaultHost});
-    QCOMPARE(shared().disallowedList, QString()); // one empty line loads as nothing
+    QCOMPARE(disallowed().text(), QString()); // one empty line loads as nothing
     QCOMPARE(m_list2.count(), 0);
 }
 
@@ -203,7 +207,7 @@ void TestSiteLists::existingFilesAreKeptAtStart()
 {
     putFile("allowed.txt", "mine.example\r\n");
     putFile("disallowed.txt", "bad.example");
-    QVERIFY(Module1::ensureListFiles(kDefaultHost));
+    QVERIFY(m_lists->ensureFiles(kDefaultHost));
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("mine.example\r\n"));
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("bad.example"));
 }
@@ -226,70 +230,70 @@ void TestSiteLists::loadReadsTheFileFormat()
     QFETCH(QString, file);
     QFETCH(QStringList, entries);
     putFile("allowed.txt", dataFile(file));
-    QVERIFY(Module1::loadAllowed());
+    QVERIFY(allowed().load());
     QCOMPARE(m_list1.items(), entries);
-    QCOMPARE(shared().allowedList, joined(entries));
-    QCOMPARE(shared().disallowedList, QString()); // the other list is untouched
+    QCOMPARE(allowed().text(), joined(entries));
+    QCOMPARE(disallowed().text(), QString()); // the other list is untouched
 }
 
 void TestSiteLists::loadReplacesStringButAddsToListBox()
 {
-    shared().allowedList = "old.example\r\n";
+    allowed().setText("old.example\r\n");
     m_list1.addItem("old.example");
     putFile("allowed.txt", "new.example\r\n");
-    QVERIFY(Module1::loadAllowed());
-    QCOMPARE(shared().allowedList, QString("new.example\r\n"));
+    QVERIFY(allowed().load());
+    QCOMPARE(allowed().text(), QString("new.example\r\n"));
     QCOMPARE(m_list1.items(), (QStringList{"old.example", "new.example"}));
 }
 
 void TestSiteLists::addingAppendsToAllThreeFormsEvenTwice()
 {
     putFile("allowed.txt", "a.example\r\n\r\n");
-    QVERIFY(Module1::loadAllowed());
-    QVERIFY(Module1::addAllowed("x.example"));
-    QVERIFY(Module1::addAllowed("x.example"));
+    QVERIFY(allowed().load());
+    QVERIFY(allowed().add("x.example"));
+    QVERIFY(allowed().add("x.example"));
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\n\r\nx.example\r\nx.example\r\n"));
     QCOMPARE(m_list1.items(), (QStringList{"a.example", "x.example", "x.example"}));
-    QCOMPARE(shared().allowedList, QString("a.example\r\nx.example\r\nx.example\r\n"));
+    QCOMPARE(allowed().text(), QString("a.example\r\nx.example\r\nx.example\r\n"));
     // Adding to a missing file creates it.
-    QVERIFY(Module1::addDisallowed("bad.example"));
+    QVERIFY(disallowed().add("bad.example"));
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("bad.example\r\n"));
-    QCOMPARE(shared().disallowedList, QString("bad.example\r\n"));
+    QCOMPARE(disallowed().text(), QString("bad.example\r\n"));
 }
 
 void TestSiteLists::appendNeverJoinsAnUnendedLastLine()
 {
     putFile("disallowed.txt", dataFile("no_final_line_end.txt"));
-    QVERIFY(Module1::addDisallowed("c.example"));
+    QVERIFY(disallowed().add("c.example"));
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("a.example\r\nb.example\r\nc.example\r\n"));
     putFile("allowed.txt", "a.example\r"); // a lone CR already ends the line
-    QVERIFY(Module1::addAllowed("b.example"));
+    QVERIFY(allowed().add("b.example"));
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\rb.example\r\n"));
     putFile("allowed.txt", "a.example\n"); // a lone LF does not
-    QVERIFY(Module1::addAllowed("b.example"));
+    QVERIFY(allowed().add("b.example"));
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\n\r\nb.example\r\n"));
 }
 
 void TestSiteLists::blockAlwaysAppendsWithoutRewriting()
 {
-    QVERIFY(Module1::ensureListFiles(kDefaultHost));
-    QVERIFY(Module1::loadDisallowed());
+    QVERIFY(m_lists->ensureFiles(kDefaultHost));
+    QVERIFY(disallowed().load());
     // "Block Always": add alone, no rewrite, so the file keeps its empty line.
-    QVERIFY(Module1::addDisallowed("bad.example"));
+    QVERIFY(disallowed().add("bad.example"));
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\nbad.example\r\n"));
     QCOMPARE(m_list2.items(), QStringList{"bad.example"});
-    QVERIFY(isSiteListed("bad.example", shared().disallowedList));
+    QVERIFY(isSiteListed("bad.example", disallowed().text()));
 }
 
 void TestSiteLists::addCommandRefusesEmptyAndSingleSpace()
 {
     putFile("allowed.txt", "a.example\r\n");
-    QVERIFY(Module1::loadAllowed());
-    QVERIFY(!Module1::commandAddAllowed(""));
-    QVERIFY(!Module1::commandAddAllowed(" "));
+    QVERIFY(allowed().load());
+    QVERIFY(!allowed().commandAdd(""));
+    QVERIFY(!allowed().commandAdd(" "));
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\n"));
     QCOMPARE(m_list1.count(), 1);
-    QVERIFY(Module1::commandAddDisallowed("  ")); // two spaces are an entry
+    QVERIFY(disallowed().commandAdd("  ")); // two spaces are an entry
     QCOMPARE(m_list2.items(), QStringList{"  "});
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("  \r\n\r\n"));
 }
@@ -297,125 +301,126 @@ void TestSiteLists::addCommandRefusesEmptyAndSingleSpace()
 void TestSiteLists::addCommandRewritesFileFromListBox()
 {
     putFile("allowed.txt", dataFile("blank_lines.txt"));
-    QVERIFY(Module1::loadAllowed());
-    QVERIFY(Module1::commandAddAllowed("new.example"));
+    QVERIFY(allowed().load());
+    QVERIFY(allowed().commandAdd("new.example"));
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("  \r\na.example\r\nb.example\r\nnew.example\r\n\r\n"));
-    QCOMPARE(shared().allowedList, QString("  \r\na.example\r\nb.example\r\nnew.example\r\n"));
+    QCOMPARE(allowed().text(), QString("  \r\na.example\r\nb.example\r\nnew.example\r\n"));
 }
 
 void TestSiteLists::allowAlwaysWithEmptyTextAddsIgnoredLine()
 {
     putFile("allowed.txt", "a.example\r\n");
-    QVERIFY(Module1::loadAllowed());
-    QVERIFY(Module1::addAllowed(""));
-    QVERIFY(Module1::saveAllowed());
+    QVERIFY(allowed().load());
+    QVERIFY(allowed().add(""));
+    QVERIFY(allowed().save());
     QCOMPARE(m_list1.items(), (QStringList{"a.example", ""}));
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\n\r\n\r\n"));
     // The next start ignores the empty line.
     m_list1.clear();
-    QVERIFY(Module1::loadAllowed());
+    QVERIFY(allowed().load());
     QCOMPARE(m_list1.items(), QStringList{"a.example"});
 }
 
 void TestSiteLists::removeRewritesFileWithoutContainingLines()
 {
     putFile("allowed.txt", dataFile("contains.txt"));
-    QVERIFY(Module1::loadAllowed());
-    QVERIFY(Module1::removeAllowed("example.com"));
+    QVERIFY(allowed().load());
+    QVERIFY(allowed().remove("example.com"));
     // Every line holding the text in any capitals goes; empty lines stay.
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("\r\nexample.org\r\nother.example\r\n\r\n\r\n"));
     // Nothing in the list box equals the text: the string is the list box.
-    QCOMPARE(shared().allowedList, joined(m_list1.items()));
+    QCOMPARE(allowed().text(), joined(m_list1.items()));
     QCOMPARE(m_list1.count(), 4);
 }
 
 void TestSiteLists::deleteKeepsLongerEntriesInMemory()
 {
     putFile("allowed.txt", "example.com\r\nwww.example.com\r\nEXAMPLE.COM.au\r\n\r\n");
-    QVERIFY(Module1::loadAllowed());
+    QVERIFY(allowed().load());
     m_list1.setSelected(0);
-    QVERIFY(Module1::commandDeleteAllowed());
+    QVERIFY(allowed().commandDelete());
     const QStringList rest{"www.example.com", "EXAMPLE.COM.au"};
     QCOMPARE(m_list1.items(), rest);
-    QCOMPARE(shared().allowedList, joined(rest));
+    QCOMPARE(allowed().text(), joined(rest));
     QCOMPARE(fileBytes("allowed.txt"), (joined(rest) + "\r\n").toUtf8());
-    QVERIFY(isSiteListed("www.example.com", shared().allowedList));
-    QVERIFY(isSiteListed("example.com.AU", shared().allowedList));
+    QVERIFY(isSiteListed("www.example.com", allowed().text()));
+    QVERIFY(isSiteListed("example.com.AU", allowed().text()));
     // The next start agrees with this run.
     m_list1.clear();
-    QVERIFY(Module1::loadAllowed());
+    QVERIFY(allowed().load());
     QCOMPARE(m_list1.items(), rest);
 }
 
 void TestSiteLists::deleteEmptyItemKeepsTheOtherEntries()
 {
     putFile("allowed.txt", "a.example\r\nb.example\r\n");
-    QVERIFY(Module1::loadAllowed());
-    Module1::addAllowed(""); // from the prompt with an emptied site box
-    QVERIFY(Module1::saveAllowed());
+    QVERIFY(allowed().load());
+    allowed().add(""); // from the prompt with an emptied site box
+    QVERIFY(allowed().save());
     m_list1.setSelected(2);
-    QVERIFY(Module1::commandDeleteAllowed());
+    QVERIFY(allowed().commandDelete());
     QCOMPARE(m_list1.items(), (QStringList{"a.example", "b.example"}));
-    QCOMPARE(shared().allowedList, QString("a.example\r\nb.example\r\n"));
+    QCOMPARE(allowed().text(), QString("a.example\r\nb.example\r\n"));
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\nb.example\r\n\r\n"));
 }
 
 void TestSiteLists::deleteOneOfTwoCopies()
 {
     putFile("disallowed.txt", "x.example\r\ny.example\r\nx.example\r\n");
-    QVERIFY(Module1::loadDisallowed());
+    QVERIFY(disallowed().load());
     m_list2.setSelected(2);
-    QVERIFY(Module1::commandDeleteDisallowed());
+    QVERIFY(disallowed().commandDelete());
     QCOMPARE(m_list2.items(), (QStringList{"x.example", "y.example"}));
-    QCOMPARE(shared().disallowedList, QString("x.example\r\ny.example\r\n"));
+    QCOMPARE(disallowed().text(), QString("x.example\r\ny.example\r\n"));
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("x.example\r\ny.example\r\n\r\n"));
 }
 
 void TestSiteLists::deleteWithoutSelectionChangesNothing()
 {
     putFile("allowed.txt", dataFile("contains.txt"));
-    QVERIFY(Module1::loadAllowed());
-    const QString before = shared().allowedList;
-    QVERIFY(!Module1::commandDeleteAllowed());
-    QCOMPARE(shared().allowedList, before);
+    QVERIFY(allowed().load());
+    const QString before = allowed().text();
+    QVERIFY(!allowed().commandDelete());
+    QCOMPARE(allowed().text(), before);
     QCOMPARE(m_list1.count(), 4);
     QCOMPARE(fileBytes("allowed.txt"), dataFile("contains.txt"));
 }
 
 void TestSiteLists::operationsWithoutListBoxes()
 {
-    Module1::setListBoxes(nullptr, nullptr);
+    allowed().setListBox(nullptr);
+    disallowed().setListBox(nullptr);
     putFile("allowed.txt", "a.example\r\nb.example\r\na.example\r\n");
-    QVERIFY(Module1::loadAllowed());
-    QCOMPARE(shared().allowedList, QString("a.example\r\nb.example\r\na.example\r\n"));
-    Module1::removeAllowed("a.example");
-    QCOMPARE(shared().allowedList, QString("b.example\r\na.example\r\n")); // one entry leaves
+    QVERIFY(allowed().load());
+    QCOMPARE(allowed().text(), QString("a.example\r\nb.example\r\na.example\r\n"));
+    allowed().remove("a.example");
+    QCOMPARE(allowed().text(), QString("b.example\r\na.example\r\n")); // one entry leaves
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("b.example\r\n\r\n"));
     // Nothing to save from: the file is left alone.
-    QVERIFY(!Module1::saveAllowed());
+    QVERIFY(!allowed().save());
     QCOMPARE(fileBytes("allowed.txt"), QByteArray("b.example\r\n\r\n"));
-    QVERIFY(!Module1::commandDeleteAllowed());
+    QVERIFY(!allowed().commandDelete());
 }
 
 void TestSiteLists::oddBytesSurviveRoundTrip()
 {
     putFile("allowed.txt", dataFile("nul_byte.txt"));
     putFile("disallowed.txt", dataFile("invalid_utf8.txt"));
-    QVERIFY(Module1::loadAllowed());
-    QVERIFY(Module1::loadDisallowed());
+    QVERIFY(allowed().load());
+    QVERIFY(disallowed().load());
     const QStringList withNul{"a.example", QString::fromLatin1("b\0ad.example", 12), "c.example"};
     QCOMPARE(m_list1.items(), withNul);
     const QStringList odd{QString::fromLatin1("caf\xe9.example"), QString::fromUtf8("valid-\xc3\xa9.example"),
                           QString::fromLatin1("\xff\xfe")};
     QCOMPARE(m_list2.items(), odd);
 
-    QVERIFY(Module1::saveAllowed());
-    QVERIFY(Module1::saveDisallowed());
+    QVERIFY(allowed().save());
+    QVERIFY(disallowed().save());
     QVERIFY(fileBytes("allowed.txt").contains(QByteArray("b\0ad.example\r\n", 14)));
     m_list1.clear();
     m_list2.clear();
-    QVERIFY(Module1::loadAllowed());
-    QVERIFY(Module1::loadDisallowed());
+    QVERIFY(allowed().load());
+    QVERIFY(disallowed().load());
     QCOMPARE(m_list1.items(), withNul);
     QCOMPARE(m_list2.items(), odd);
 }
@@ -423,22 +428,22 @@ void TestSiteLists::oddBytesSurviveRoundTrip()
 void TestSiteLists::directoryInPlaceOfListFile()
 {
     QVERIFY(QDir().mkpath(filePath("allowed.txt")));
-    shared().allowedList = "kept.example\r\n";
+    allowed().setText("kept.example\r\n");
     m_list1.addItem("kept.example");
 
-    QVERIFY(!Module1::ensureListFiles(kDefaultHost)); // cannot create the allowed file
+    QVERIFY(!m_lists->ensureFiles(kDefaultHost)); // cannot create the allowed file
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\n"));
-    QVERIFY(!Module1::loadAllowed());
-    QCOMPARE(shared().allowedList, QString("kept.example\r\n"));
+    QVERIFY(!allowed().load());
+    QCOMPARE(allowed().text(), QString("kept.example\r\n"));
     QCOMPARE(m_list1.items(), QStringList{"kept.example"});
 
     // Edits still take effect in memory; the folder is left alone.
-    QVERIFY(!Module1::addAllowed("new.example"));
-    QCOMPARE(shared().allowedList, QString("kept.example\r\nnew.example\r\n"));
-    QVERIFY(!Module1::saveAllowed());
+    QVERIFY(!allowed().add("new.example"));
+    QCOMPARE(allowed().text(), QString("kept.example\r\nnew.example\r\n"));
+    QVERIFY(!allowed().save());
     m_list1.setSelected(0);
-    QVERIFY(Module1::commandDeleteAllowed());
-    QCOMPARE(shared().allowedList, QString("new.example\r\n"));
+    QVERIFY(allowed().commandDelete());
+    QCOMPARE(allowed().text(), QString("new.example\r\n"));
     QVERIFY(QFileInfo(filePath("allowed.txt")).isDir());
 }
 
@@ -450,20 +455,20 @@ void TestSiteLists::readOnlyDataFolderLosesNoList()
         ReadOnlyFolder readOnly(Paths::dataDir());
         if (!readOnly.isReadOnly())
             QSKIP("cannot make the data folder read-only here");
-        QVERIFY(Module1::ensureListFiles(kDefaultHost));
-        QVERIFY(Module1::loadAllowed());
-        QVERIFY(Module1::loadDisallowed());
+        QVERIFY(m_lists->ensureFiles(kDefaultHost));
+        QVERIFY(allowed().load());
+        QVERIFY(disallowed().load());
 
         // The rewrite cannot place its new file in the folder: the old one stays.
         m_list1.setSelected(0);
-        QVERIFY(Module1::commandDeleteAllowed());
+        QVERIFY(allowed().commandDelete());
         QCOMPARE(m_list1.items(), QStringList{"b.example"});
-        QCOMPARE(shared().allowedList, QString("b.example\r\n"));
+        QCOMPARE(allowed().text(), QString("b.example\r\n"));
         QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\nb.example\r\n\r\n"));
-        QVERIFY(!Module1::saveAllowed());
+        QVERIFY(!allowed().save());
 
         // Appending to an existing file still works.
-        QVERIFY(Module1::addDisallowed("worse.example"));
+        QVERIFY(disallowed().add("worse.example"));
         QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\nbad.example\r\nworse.example\r\n"));
     }
     // A read-only folder without list files: nothing is created, nothing breaks.
@@ -471,11 +476,11 @@ void TestSiteLists::readOnlyDataFolderLosesNoList()
     QFile::remove(filePath("disallowed.txt"));
     ReadOnlyFolder readOnly(Paths::dataDir());
     QVERIFY(readOnly.isReadOnly());
-    QVERIFY(!Module1::ensureListFiles(kDefaultHost));
-    QVERIFY(!Module1::loadAllowed());
-    QCOMPARE(shared().allowedList, QString("b.example\r\n"));
-    QVERIFY(!Module1::addAllowed("c.example"));
-    QCOMPARE(shared().allowedList, QString("b.example\r\nc.example\r\n"));
+    QVERIFY(!m_lists->ensureFiles(kDefaultHost));
+    QVERIFY(!allowed().load());
+    QCOMPARE(allowed().text(), QString("b.example\r\n"));
+    QVERIFY(!allowed().add("c.example"));
+    QCOMPARE(allowed().text(), QString("b.example\r\nc.example\r\n"));
 }
 
 void TestSiteLists::fullDiskLeavesOldFileWhole()
@@ -485,24 +490,24 @@ void TestSiteLists::fullDiskLeavesOldFileWhole()
         entries << QStringLiteral("entry-%1.example.com").arg(i);
     const QByteArray old = (joined(entries) + "\r\n").toUtf8();
     putFile("allowed.txt", old);
-    QVERIFY(Module1::loadAllowed());
+    QVERIFY(allowed().load());
     {
         // No file may grow past 1 KB: every rewrite of the 5 KB list runs out of room.
         FileSizeLimit limit(1024);
         QVERIFY(limit.isActive());
-        QVERIFY(!Module1::saveAllowed());
+        QVERIFY(!allowed().save());
         m_list1.setSelected(0);
-        QVERIFY(Module1::commandDeleteAllowed());
-        QVERIFY(!Module1::addAllowed("new.example"));
+        QVERIFY(allowed().commandDelete());
+        QVERIFY(!allowed().add("new.example"));
     }
     QCOMPARE(fileBytes("allowed.txt"), old);
     entries.removeFirst();
     entries << "new.example";
     QCOMPARE(m_list1.items(), entries);
-    QCOMPARE(shared().allowedList, joined(entries)); // memory keeps the edits
+    QCOMPARE(allowed().text(), joined(entries)); // memory keeps the edits
     // No temporary files are left behind.
     QCOMPARE(QDir(Paths::dataDir()).entryList(QDir::Files | QDir::Hidden), QStringList{"allowed.txt"});
-    QVERIFY(Module1::saveAllowed());
+    QVERIFY(allowed().save());
     QCOMPARE(fileBytes("allowed.txt"), (joined(entries) + "\r\n").toUtf8());
 }
 
@@ -522,19 +527,19 @@ void TestSiteLists::hugeFileLoadsAndRewrites()
         }
     }
     QVERIFY(QFileInfo(filePath("allowed.txt")).size() >= 50000000);
-    QVERIFY(Module1::loadAllowed());
+    QVERIFY(allowed().load());
     QCOMPARE(m_list1.count(), kEntries);
-    QCOMPARE(shared().allowedList.size(), qsizetype(kEntries) * 100);
+    QCOMPARE(allowed().text().size(), qsizetype(kEntries) * 100);
     QVERIFY(m_list1.item(kEntries - 1).startsWith("00499999"));
 
-    QVERIFY(Module1::addAllowed("tail.example"));
+    QVERIFY(allowed().add("tail.example"));
     m_list1.setSelected(kEntries - 1);
-    QVERIFY(Module1::commandDeleteAllowed());
+    QVERIFY(allowed().commandDelete());
     QCOMPARE(m_list1.count(), kEntries);
     QCOMPARE(QFileInfo(filePath("allowed.txt")).size(), qint64(kEntries - 1) * 100 + 14 + 2);
-    QCOMPARE(shared().allowedList.size(), qsizetype(kEntries - 1) * 100 + 14);
-    QVERIFY(isSiteListed("tail.example", shared().allowedList));
-    QVERIFY(!isSiteListed("00499999", shared().allowedList));
+    QCOMPARE(allowed().text().size(), qsizetype(kEntries - 1) * 100 + 14);
+    QVERIFY(isSiteListed("tail.example", allowed().text()));
+    QVERIFY(!isSiteListed("00499999", allowed().text()));
 }
 
 QTEST_GUILESS_MAIN(TestSiteLists)

@@ -3,7 +3,11 @@
 // private PulseAudio server with a null sink, when one can be started).
 
 #include "core/paths.h"
-#include "platform/soundplayer.h"
+#include "core/popupdecision.h"
+#include "platform/linux/alsasoundplayer.h"
+#include "platform/linux/desktopplatform.h"
+#include "support/decisionfakes.h"
+#include "support/programfixture.h"
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
@@ -118,7 +122,7 @@ private slots:
     void unplayableFilesReturnSilently_data();
     void unplayableFilesReturnSilently();
     void missingDeviceReturnsSilently();
-    void playSoundUsesTheInstalledPlayer();
+    void blockSoundGoesToTheProgramsPlayer();
     void playbackBlocksUntilTheSoundEnds();
 
 private:
@@ -186,17 +190,32 @@ void TestSound::missingDeviceReturnsSilently()
     QCOMPARE(stderrOf([&] { fallback.play(pop); }), QByteArray());
 }
 
-void TestSound::playSoundUsesTheInstalledPlayer()
+void TestSound::blockSoundGoesToTheProgramsPlayer()
 {
-    RecordingSoundPlayer recorder;
-    setSoundPlayer(&recorder);
-    playSound("/a.wav");
-    playSound("/b.wav");
-    QCOMPARE(recorder.played(), (QStringList{"/a.wav", "/b.wav"}));
-    setSoundPlayer(nullptr);
-    QVERIFY(dynamic_cast<AlsaSoundPlayer *>(&soundPlayer()));
-    playSound(m_env->home() + "/no-such.wav");
-    QCOMPARE(recorder.played().size(), 2);
+    // Every blocked popup plays the shipped sound on the player the program
+    // was given, once per block, and nothing reaches it with the sound off.
+    test::ProgramFixture program;
+    test::FakeOptions options;
+    program.decider.setOptions(&options);
+    const auto blockOne = [&] {
+        Verdict verdict = Verdict::Allow;
+        program.decider.decide(QStringLiteral("http://ads.example/"), [&](Verdict v) { verdict = v; });
+        return verdict;
+    };
+    QCOMPARE(blockOne(), Verdict::Block);
+    QCOMPARE(blockOne(), Verdict::Block);
+    const QString pop = Paths::programFile("sounds/pop.wav");
+    QCOMPARE(program.platform.sound.played(), (QStringList{pop, pop}));
+    options.sound = false;
+    QCOMPARE(blockOne(), Verdict::Block);
+    QCOMPARE(program.platform.sound.played().size(), 2);
+    program.decider.setOptions(nullptr);
+
+    // The desktop's own player is the ALSA one, silent for a missing file.
+    DesktopPlatform desktop;
+    auto *alsa = dynamic_cast<AlsaSoundPlayer *>(desktop.services().sound);
+    QVERIFY(alsa);
+    QCOMPARE(stderrOf([&] { alsa->play(m_env->home() + "/no-such.wav"); }), QByteArray());
 }
 
 void TestSound::playbackBlocksUntilTheSoundEnds()

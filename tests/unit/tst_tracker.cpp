@@ -1,18 +1,20 @@
 // The window tracker over the in-memory browser engine: one fresh sink per
 // listed window after every change, subscribed once to the collection.
 
-#include "core/programstate.h"
-#include "support/memorybrowsers.h"
-#include "core/popupdecision.h"
-#include "platform/soundplayer.h"
 #include "blocking/browsertracker.h"
+#include "core/popupdecision.h"
+#include "core/programstate.h"
 #include "support/decisionfakes.h"
+#include "support/memorybrowsers.h"
+#include "support/programfixture.h"
+#include "support/requestrecorder.h"
 #include "support/testenv.h"
 
 #include <QTest>
 
 using namespace wendral;
 using namespace wendral::test;
+using Outcome = MemoryBrowser::Outcome;
 
 namespace {
 
@@ -35,34 +37,37 @@ class TestTracker : public QObject
     Q_OBJECT
 
     std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<ProgramFixture> program;
     FakeOptions options;
-    RecordingSoundPlayer sound;
+    FakeQuestion question;
+    PopupDecider &decider() { return program->decider; }
 
 private slots:
     void init()
     {
         env = std::make_unique<TestEnvironment>();
+        program = std::make_unique<ProgramFixture>();
         options = FakeOptions();
-        options.c5 = 0;
-        decision::setOptions(&options);
-        setSoundPlayer(&sound);
+        options.sound = false;
+        question = FakeQuestion();
+        decider().setOptions(&options);
+        decider().setQuestion(&question);
     }
     void cleanup()
     {
-        decision::setOptions(nullptr);
-        setSoundPlayer(nullptr);
+        program.reset();
         env.reset();
     }
 
     void noBrowserAtCreationThenOneOpens()
     {
         MemoryBrowserWindows shell;
-        BrowserTracker tracker(&shell);
-        QCOMPARE(tracker.Count(), 0);
-        QVERIFY(!tracker.IE(1));
+        BrowserTracker tracker(&shell, decider());
+        QCOMPARE(tracker.count(), 0);
+        QVERIFY(!tracker.sink(0));
         auto w = shell.openWindow(QStringLiteral("http://a.example/"));
-        QCOMPARE(tracker.Count(), 1);
-        QCOMPARE(tracker.IE(1)->browser(), BrowserPtr(w));
+        QCOMPARE(tracker.count(), 1);
+        QCOMPARE(tracker.sink(0)->browser(), BrowserPtr(w));
         QCOMPARE(w->sinkCount(), 1);
     }
 
@@ -71,13 +76,13 @@ private slots:
         MemoryBrowserWindows shell;
         auto a = shell.openWindow(QStringLiteral("http://a.example/"));
         auto b = shell.openWindow(QStringLiteral("http://b.example/"));
-        BrowserTracker tracker(&shell);
-        QCOMPARE(tracker.Count(), 2);
-        std::weak_ptr<BrowserSink> oldA = tracker.IE(1), oldB = tracker.IE(2);
-        QCOMPARE(tracker.IE(2)->browser(), BrowserPtr(b));
+        BrowserTracker tracker(&shell, decider());
+        QCOMPARE(tracker.count(), 2);
+        std::weak_ptr<BrowserSink> oldA = tracker.sink(0), oldB = tracker.sink(1);
+        QCOMPARE(tracker.sink(1)->browser(), BrowserPtr(b));
         shell.closeWindow(a.get());
-        QCOMPARE(tracker.Count(), 1);
-        const auto sink = tracker.IE(1);
+        QCOMPARE(tracker.count(), 1);
+        const auto sink = tracker.sink(0);
         QCOMPARE(sink->browser(), BrowserPtr(b));
         // A new object; the old ones are gone and no longer subscribed.
         QVERIFY(oldA.expired());
@@ -88,69 +93,69 @@ private slots:
 
     void letThroughPopupGetsItsOwnSink()
     {
-        options.c1 = 0; // blocking off: the request goes through
+        options.blocking = false; // blocking off: the request goes through
         MemoryBrowserWindows shell;
         auto page = shell.openWindow(QStringLiteral("http://a.example/"));
-        BrowserTracker tracker(&shell);
-        QVERIFY(!page->requestNewWindow(QStringLiteral("http://popup.example/")));
-        QCOMPARE(tracker.Count(), 2);
+        BrowserTracker tracker(&shell, decider());
+        QCOMPARE(page->requestNewWindow(QStringLiteral("http://popup.example/")), Outcome::Allowed);
+        QCOMPARE(tracker.count(), 2);
         auto popup = shell.lastOpened();
         QVERIFY(popup && popup != page);
         QCOMPARE(popup->sinkCount(), 1);
         // Popups from the popup are decided too.
-        options.c1 = 1;
-        const int blocked = shared().blockedCount;
-        QVERIFY(popup->requestNewWindow(QStringLiteral("http://second.example/")));
-        QCOMPARE(shared().blockedCount, blocked + 1);
-        QCOMPARE(tracker.Count(), 2);
+        options.blocking = true;
+        const int blocked = program->state.blockedCount;
+        QCOMPARE(popup->requestNewWindow(QStringLiteral("http://second.example/")), Outcome::Blocked);
+        QCOMPARE(program->state.blockedCount, blocked + 1);
+        QCOMPARE(tracker.count(), 2);
     }
 
     void rebuildsSubscribeOnce()
     {
         CountingShell shell;
-        BrowserTracker tracker(&shell);
+        BrowserTracker tracker(&shell, decider());
         QCOMPARE(shell.listings, 1);
         for (int i = 0; i < 5; ++i)
             shell.openWindow(QStringLiteral("http://w%1.example/").arg(i));
         // One rebuild per event, however many there were before.
         QCOMPARE(shell.listings, 6);
-        QCOMPARE(tracker.Count(), 5);
+        QCOMPARE(tracker.count(), 5);
         for (const auto &b : shell.items())
             QCOMPARE(b->sinkCount(), 1);
-        emit shell.WindowRevoked(0);
+        emit shell.windowClosed();
         QCOMPARE(shell.listings, 8); // the emit, plus the items() call above
     }
 
-    void indexEnumerationAndCloseIE()
+    void indexEnumerationAndCloseFirst()
     {
         MemoryBrowserWindows shell;
         auto a = shell.openWindow(QStringLiteral("http://a.example/"));
         auto b = shell.openWindow(QStringLiteral("http://b.example/"));
-        BrowserTracker tracker(&shell);
-        QVERIFY(!tracker.IE(0));
-        QVERIFY(!tracker.IE(3));
-        QVERIFY(!tracker.IE(-1));
-        const auto sinks = tracker.NewEnum();
+        BrowserTracker tracker(&shell, decider());
+        QVERIFY(!tracker.sink(-1));
+        QVERIFY(!tracker.sink(2));
+        QVERIFY(!tracker.sink(100));
+        const auto sinks = tracker.sinks();
         QCOMPARE(static_cast<int>(sinks.size()), 2);
-        QCOMPARE(sinks[0], tracker.IE(1));
-        QCOMPARE(sinks[1], tracker.IE(2));
-        tracker.closeIE(); // the first window quits
+        QCOMPARE(sinks[0], tracker.sink(0));
+        QCOMPARE(sinks[1], tracker.sink(1));
+        tracker.closeFirst(); // the first window quits
         QVERIFY(a->isClosed());
         QVERIFY(!b->isClosed());
-        QCOMPARE(tracker.Count(), 1);
-        QCOMPARE(tracker.IE(1)->browser(), BrowserPtr(b));
+        QCOMPARE(tracker.count(), 1);
+        QCOMPARE(tracker.sink(0)->browser(), BrowserPtr(b));
     }
 
     void sourceGoneBeforeTracker()
     {
         auto shell = std::make_unique<MemoryBrowserWindows>();
         shell->openWindow(QStringLiteral("http://a.example/"));
-        BrowserTracker tracker(shell.get());
-        QCOMPARE(tracker.Count(), 1);
+        BrowserTracker tracker(shell.get(), decider());
+        QCOMPARE(tracker.count(), 1);
         shell.reset();
-        QCOMPARE(tracker.Count(), 1); // the sinks stay until the next rebuild
-        tracker.closeIE();            // the window's shell has gone: nothing happens
-        QVERIFY(tracker.IE(1));
+        QCOMPARE(tracker.count(), 1); // the sinks stay until the next rebuild
+        tracker.closeFirst();         // the window's shell has gone: nothing happens
+        QVERIFY(tracker.sink(0));
     }
 
     void droppingTheTrackerUnsubscribesEverySink()
@@ -158,7 +163,7 @@ private slots:
         MemoryBrowserWindows shell;
         auto a = shell.openWindow(QStringLiteral("http://a.example/"));
         {
-            BrowserTracker tracker(&shell);
+            BrowserTracker tracker(&shell, decider());
             QCOMPARE(a->sinkCount(), 1);
         }
         QCOMPARE(a->sinkCount(), 0);
@@ -169,25 +174,49 @@ private slots:
 
     void windowEventDuringADecisionRebuildsAndTheDecisionFinishes()
     {
-        // Setup mode: the prompt waits; meanwhile a window opens and the list is
-        // rebuilt, dropping the deciding sink, which still ends its decision.
-        options.c2 = 1;
-        FakePrompt prompt;
-        decision::setPromptHost(&prompt);
+        // Setup mode: the question waits; meanwhile a window opens and the list
+        // is rebuilt, dropping the deciding sink. The answer still reaches the
+        // request.
+        options.setup = true;
         MemoryBrowserWindows shell;
         shell.setOpensPopups(false);
         auto page = shell.openWindow(QStringLiteral("http://asking.example/"));
-        BrowserTracker tracker(&shell);
-        std::weak_ptr<BrowserSink> deciding = tracker.IE(1);
-        prompt.onShow = [&] {
-            QTimer::singleShot(10, [&] { shell.openWindow(QStringLiteral("http://other.example/")); });
-            FakePrompt::answerLater(50, true);
+        BrowserTracker tracker(&shell, decider());
+        std::weak_ptr<BrowserSink> deciding = tracker.sink(0);
+        question.onShow = [&] {
+            QTimer::singleShot(10, &shell, [&] { shell.openWindow(QStringLiteral("http://other.example/")); });
+            FakeQuestion::answerLater(decider(), 50, SiteAnswer::AllowOnce);
         };
-        QVERIFY(!page->requestNewWindow());
-        decision::setPromptHost(nullptr);
-        QCOMPARE(tracker.Count(), 2);
+        QCOMPARE(page->requestNewWindow(), Outcome::Waiting);
+        QTRY_COMPARE(tracker.count(), 2);
         QVERIFY(deciding.expired());
         QCOMPARE(page->sinkCount(), 1);
+        QTRY_COMPARE(page->letThroughCount(), 1);
+        QCOMPARE(page->waitingCount(), 0);
+    }
+
+    void closingTheWaitingWindowWithdrawsTheQuestion()
+    {
+        // The window closes while its request waits: the tracker rebuilds, the
+        // request is abandoned and the question withdrawn, and the new sinks
+        // decide the next request as ever.
+        options.setup = true;
+        MemoryBrowserWindows shell;
+        auto page = shell.openWindow(QStringLiteral("http://asking.example/"));
+        auto other = shell.openWindow(QStringLiteral("http://other.example/"));
+        BrowserTracker tracker(&shell, decider());
+        QCOMPARE(page->requestNewWindow(), Outcome::Waiting);
+        tracker.closeFirst();
+        QVERIFY(page->isClosed());
+        QCOMPARE(tracker.count(), 1);
+        QCOMPARE(question.withdrawals, 1);
+        QVERIFY(!decider().isAsking());
+        QCOMPARE(other->requestNewWindow(), Outcome::Waiting);
+        QCOMPARE(question.shows, 2);
+        QCOMPARE(question.siteAsked, QStringLiteral("other.example"));
+        decider().answer(SiteAnswer::BlockOnce, question.siteAsked);
+        QCOMPARE(other->blockedCount(), 1);
+        QCOMPARE(page->blockedCount(), 0);
     }
 };
 

@@ -1,14 +1,18 @@
+// The small helpers under the windows and lists: CR LF text files, twips,
+// the program's folders and what the program knows about itself.
+
 #include "core/paths.h"
 #include "core/productinfo.h"
 #include "core/textfile.h"
-#include "ui/twips.h"
 #include "support/testenv.h"
+#include "ui/twips.h"
 
+#include <QFileInfo>
 #include <QtTest>
 
 using namespace wendral;
 
-class TestRuntime : public QObject
+class TestTextFile : public QObject
 {
     Q_OBJECT
 private slots:
@@ -16,11 +20,13 @@ private slots:
     void twips();
     void splitLines_data();
     void splitLines();
+    void rawLinesKeepTheirBytes();
     void invalidUtf8KeepsEveryByte();
     void pathsFollowOverrides();
+    void productInfoDescribesThisExecutable();
 };
 
-void TestRuntime::twips_data()
+void TestTextFile::twips_data()
 {
     QTest::addColumn<int>("twips");
     QTest::addColumn<int>("pixels");
@@ -31,14 +37,14 @@ void TestRuntime::twips_data()
     QTest::newRow("negative") << -150 << -10;
 }
 
-void TestRuntime::twips()
+void TestTextFile::twips()
 {
     QFETCH(int, twips);
     QFETCH(int, pixels);
     QCOMPARE(twipsToPixels(twips), pixels);
 }
 
-void TestRuntime::splitLines_data()
+void TestTextFile::splitLines_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("lines");
@@ -51,14 +57,28 @@ void TestRuntime::splitLines_data()
     QTest::newRow("cr cr lf") << QByteArray("a\r\r\nb") << QStringList{"a", "", "b"};
 }
 
-void TestRuntime::splitLines()
+void TestTextFile::splitLines()
 {
     QFETCH(QByteArray, content);
     QFETCH(QStringList, lines);
     QCOMPARE(TextFile::splitLines(content), lines);
 }
 
-void TestRuntime::invalidUtf8KeepsEveryByte()
+void TestTextFile::rawLinesKeepTheirBytes()
+{
+    // The same lines as splitLines, byte for byte, whatever the bytes are.
+    const QByteArray content = QByteArray("caf\xe9\r\n\xff\xfe\r") + QByteArray("\0nul\r", 5) + "last\nline";
+    const QList<QByteArray> raw = TextFile::splitRawLines(content);
+    QCOMPARE(raw, (QList<QByteArray>{"caf\xe9", "\xff\xfe", QByteArray("\0nul", 4), "last\nline"}));
+    const QStringList decoded = TextFile::splitLines(content);
+    QCOMPARE(decoded.size(), raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i)
+        QCOMPARE(decoded.at(i), TextFile::decodeLine(raw.at(i)));
+    QVERIFY(TextFile::splitRawLines(QByteArray()).isEmpty());
+    QCOMPARE(TextFile::splitRawLines("\r\r\n"), (QList<QByteArray>{"", ""}));
+}
+
+void TestTextFile::invalidUtf8KeepsEveryByte()
 {
     const QByteArray latin = "caf\xe9.example";
     const QString decoded = TextFile::decodeLine(latin);
@@ -67,7 +87,7 @@ void TestRuntime::invalidUtf8KeepsEveryByte()
     QCOMPARE(TextFile::decodeLine("caf\xc3\xa9"), QStringLiteral("caf\u00e9"));
 }
 
-void TestRuntime::pathsFollowOverrides()
+void TestTextFile::pathsFollowOverrides()
 {
     test::TestEnvironment env;
     QCOMPARE(Paths::dataFile("allowed.txt"), env.wendralDataDir() + "/allowed.txt");
@@ -75,5 +95,18 @@ void TestRuntime::pathsFollowOverrides()
     QCOMPARE(Paths::settingsFile(), env.wendralConfigDir() + "/Wendral.conf");
 }
 
-QTEST_GUILESS_MAIN(TestRuntime)
-#include "tst_runtime.moc"
+void TestTextFile::productInfoDescribesThisExecutable()
+{
+    const QString exe = ProductInfo::executablePath();
+    QVERIFY(QFileInfo(exe).isAbsolute());
+    QVERIFY(QFileInfo(exe).isExecutable());
+    QCOMPARE(QFileInfo(exe).fileName(), QStringLiteral("tst_textfile"));
+    QCOMPARE(QFileInfo(ProductInfo::programFolder()).canonicalFilePath(), QFileInfo(exe).absolutePath());
+    QVERIFY(!ProductInfo::programFolder().endsWith('/'));
+    QCOMPARE(ProductInfo::productName(), QStringLiteral("Wendral"));
+    QVERIFY(ProductInfo::versionText().startsWith(
+        QStringLiteral("%1.%2.").arg(ProductInfo::versionMajor()).arg(ProductInfo::versionMinor())));
+}
+
+QTEST_GUILESS_MAIN(TestTextFile)
+#include "tst_textfile.moc"
