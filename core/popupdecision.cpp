@@ -78,14 +78,21 @@ PopupDecider::RequestId PopupDecider::decide(const std::optional<QString> &pageU
         if (m_lists.disallowed().contains(site))
             return deliver(blockRequest());
         // A request that arrives while the question is open gets its answer.
-        if (m_waiting.isEmpty()) {
-            if (!m_question || !m_question->ask(site))
-                return deliver(Verdict::Allow);
-            m_askedSite = site;
-        }
+        const bool asking = !m_waiting.isEmpty();
         const RequestId id = m_nextId++;
         m_waiting.insert(id, std::move(settle));
-        return id;
+        if (!asking) {
+            m_askedSite = site;
+            if (!m_question || !m_question->ask(site)) {
+                m_askedSite.clear();
+                const Settle waiting = m_waiting.take(id);
+                if (waiting)
+                    waiting(Verdict::Allow);
+                return 0;
+            }
+        }
+        // A question answered inside ask() has settled the request already.
+        return m_waiting.contains(id) ? id : 0;
     }
 
     // 6. Otherwise the allowed list alone.

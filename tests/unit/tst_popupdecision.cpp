@@ -80,6 +80,7 @@ private slots:
     // The question that answers later.
     void answerComesAfterOtherEventsRan();
     void questionNeverAnsweredHoldsUntilTheDeciderGoes();
+    void questionAnsweredWhileItIsBeingShown();
     void answerAfterTheProgramBeganToEnd();
     void requestsArrivingWhileWaitingShareTheAnswer_data();
     void requestsArrivingWhileWaitingShareTheAnswer();
@@ -572,6 +573,19 @@ void TestPopupDecision::questionNeverAnsweredHoldsUntilTheDeciderGoes()
     m_fixture.reset();
     QCOMPARE(r->verdict(), std::optional(Verdict::Allow));
     QCOMPARE(m_question.withdrawals, 1);
+}
+
+void TestPopupDecision::questionAnsweredWhileItIsBeingShown()
+{
+    // A question host that has its answer at hand gives it from inside ask():
+    // the request is settled by then and nothing is left waiting.
+    m_options.setup = true;
+    m_question.onShow = [this] { decider().answer(SiteAnswer::BlockOnce, decider().askedSite()); };
+    const RecordedRequestPtr r = request("http://new.example/");
+    QCOMPARE(r->verdict(), std::optional(Verdict::Block));
+    QVERIFY(!decider().isAsking());
+    QCOMPARE(decider().waitingCount(), 0);
+    QCOMPARE(m_fixture->state.blockedCount, 1);
 }
 
 void TestPopupDecision::answerAfterTheProgramBeganToEnd()
