@@ -1,13 +1,33 @@
+#include "app/commandline.h"
 #include "app/formtools.h"
+#include "app/mainwindow.h"
+#include "app/runtime.h"
+#include "app/singleinstance.h"
 #include "app/splash.h"
 #include "app/termination.h"
+#include "buildinfo.h"
 #include "windows/webengine.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
 
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
+    // The command line first: --help, --version and mistakes are answered
+    // without a display, a window or the web engine.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const wendral::CommandLine commandLine =
+        wendral::parseCommandLine(arguments, wendral::App::productName(), QStringLiteral(WENDRAL_RELEASE_VERSION));
+    if (commandLine.action != wendral::CommandLine::Action::Start) {
+        std::FILE *out = commandLine.action == wendral::CommandLine::Action::Fail ? stderr : stdout;
+        std::fputs(commandLine.text.toLocal8Bit().constData(), out);
+        return commandLine.exitCode;
+    }
+
     // The web engine reads its switches before the application object exists.
     wendral::prepareWebEngineEnvironment();
     QApplication app(argc, argv);
@@ -16,13 +36,50 @@ int main(int argc, char **argv)
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     QCoreApplication::setOrganizationName(QStringLiteral("Wendral"));
     QCoreApplication::setApplicationName(QStringLiteral("Wendral"));
+    // The menu entry and icon the desktop shows for the program's windows.
+    QGuiApplication::setDesktopFileName(QStringLiteral(WENDRAL_DESKTOP_ID));
+
+    // One copy per user and desktop. A later start only asks the running copy
+    // to show its window and ends: it touches no settings, lists or browsers.
+    wendral::SingleInstance instance;
+    switch (instance.claim()) {
+    case wendral::SingleInstance::Claim::Running:
+        QObject::connect(&instance, &wendral::SingleInstance::showAnswered, &app, [](bool acknowledged) {
+            if (!acknowledged)
+                std::fputs("wendral: another copy is running on this desktop but did not answer\n", stderr);
+            QCoreApplication::exit(acknowledged ? 0 : 1);
+        });
+        instance.askRunningInstanceToShow();
+        return app.exec();
+    case wendral::SingleInstance::Claim::Unavailable:
+        std::fputs("wendral: cannot take the single-copy lock; a second copy on this desktop would not be noticed\n",
+                   stderr);
+        break;
+    case wendral::SingleInstance::Claim::First:
+        break;
+    }
+
     // A tray program: it ends through the main window's unload, not when its
     // last window closes.
     QApplication::setQuitOnLastWindowClosed(false);
     wendral::installFontFallbacks();
     wendral::installTerminationHandlers();
+    wendral::Form1::setStartMinimized(commandLine.minimized);
 
     wendral::frmSplash splash;
+    // A request that comes while the splash is still up is answered once the
+    // main window is there.
+    bool showWhenLoaded = false;
+    QObject::connect(&instance, &wendral::SingleInstance::showRequested, &splash, [&] {
+        if (wendral::Form1 *window = splash.mainWindow())
+            window->showOnRequest();
+        else
+            showWhenLoaded = true;
+    });
+    QObject::connect(&splash, &wendral::frmSplash::mainWindowShown, &splash, [&] {
+        if (showWhenLoaded && splash.mainWindow())
+            splash.mainWindow()->showOnRequest();
+    });
     splash.Form_Load();
     wendral::centerOnScreen(&splash);
     splash.show();

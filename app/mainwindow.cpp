@@ -31,6 +31,7 @@
 namespace wendral {
 namespace {
 QPointer<ShellWindows> g_shellSource;
+bool g_startMinimized = false;
 
 ShellWindows *shellSource()
 {
@@ -41,6 +42,17 @@ ShellWindows *shellSource()
 void Form1::setShellWindowsSource(ShellWindows *source)
 {
     g_shellSource = source;
+}
+
+void Form1::setStartMinimized(bool minimized)
+{
+    g_startMinimized = minimized;
+}
+
+void Form1::showOnRequest()
+{
+    if (m_loaded && !m_unloaded)
+        restoreFromTray();
 }
 
 Form1::Form1(QWidget *parent) : QMainWindow(parent), ui(new Ui::Form1)
@@ -159,8 +171,10 @@ void Form1::Form_Load()
     Module1::loadAllowed();
     Module1::loadDisallowed();
 
-    // 12: a stored state other than exactly "up" starts minimised.
-    setWindowState(m_state == QLatin1String("up") ? Qt::WindowNoState : Qt::WindowMinimized);
+    // 12: a stored state other than exactly "up" starts minimised, and so
+    // does every start with --minimized.
+    const bool startShown = m_state == QLatin1String("up") && !g_startMinimized;
+    setWindowState(startShown ? Qt::WindowNoState : Qt::WindowMinimized);
 
     // 13-14: Super+Z, and the tracker: from now on every browser is watched.
     HookWindow(this, ui->pctHotkey);

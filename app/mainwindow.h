@@ -52,6 +52,14 @@ public:
     // DevTools engine unless a test installs another before the load.
     static void setShellWindowsSource(ShellWindows *source);
 
+    // Start minimised (into the tray, or on the taskbar without one) whatever
+    // the stored state says: the --minimized command-line option. Set before
+    // the load.
+    static void setStartMinimized(bool minimized);
+    // Another start of the program asked for this window: as the tray menu's
+    // "Show program".
+    void showOnRequest();
+
     // Options read live by the popup decision.
     int check1() const override;
     int check2() const override;
