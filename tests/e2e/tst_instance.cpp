@@ -89,24 +89,30 @@ public:
         if (QProcess::execute(QStringLiteral("mkfifo"), {m_control}) != 0)
             return false;
         // One request per line: "start NAME COMMAND...", "signal NAME SIGNAL", "quit".
-        static const QString supervisor = QStringLiteral(R"(
-            cd "$0" || exit 1
-            exec 3<>control
-            while read -r request name rest <&3; do
-                case $request in
-                start) ( $rest >"$name.log" 2>&1 & echo $! >"$name.pid.tmp"; mv "$name.pid.tmp" "$name.pid"
-                         wait $!; echo $? >"$name.rc.tmp"; mv "$name.rc.tmp" "$name.rc" ) & ;;
-                signal) kill -s "$rest" "$(cat "$name.pid")";
-                                                         ; quit) exit 0;
-        ;
-                esac
-            done)");
-        m_shell.setProcessChannelMode(QProcess::ForwardedChannels);
-                m_shell.start(QStringLiteral("unshare"),
-                              {QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--mount-proc"),
-                               QStringLiteral("--kill-child=SIGKILL"), QStringLiteral("sh"), QStringLiteral("-c"),
-                               supervisor, m_folder});
-                return m_shell.waitForStarted(5000);
+        // clang-format off
+        static const char supervisor[] = R"sh(
+cd "$0" || exit 1
+exec 3<>control
+while read -r request name rest <&3; do
+    case $request in
+    start)
+        ( $rest >"$name.log" 2>&1 &
+          echo $! >"$name.pid.tmp"; mv "$name.pid.tmp" "$name.pid"
+          wait $!; echo $? >"$name.rc.tmp"; mv "$name.rc.tmp" "$name.rc" ) & ;;
+    signal) kill -s "$rest" "$(cat "$name.pid")" ;;
+    quit) exit 0 ;;
+    esac
+done
+)sh";
+        // clang-format on
+        // Its own messages (a copy killed on purpose is reported) go to a log.
+        m_shell.setProcessChannelMode(QProcess::MergedChannels);
+        m_shell.setStandardOutputFile(m_folder + QStringLiteral("/supervisor.log"));
+        m_shell.start(QStringLiteral("unshare"),
+                      {QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--mount-proc"),
+                       QStringLiteral("--kill-child=SIGKILL"), QStringLiteral("sh"), QStringLiteral("-c"),
+                       QString::fromLatin1(supervisor), m_folder});
+        return m_shell.waitForStarted(5000);
     }
 
     // Starts a copy; environment entries as NAME=VALUE (no spaces anywhere).
