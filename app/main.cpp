@@ -1,13 +1,31 @@
+#include "app/commandline.h"
 #include "app/program.h"
+#include "app/singleinstance.h"
 #include "app/termination.h"
+#include "core/productinfo.h"
 #include "ui/formtools.h"
 #include "ui/webengine.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
 
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
+    // The command line first: --help, --version and mistakes are answered
+    // without a display, a window or the web engine.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const wendral::CommandLine commandLine = wendral::parseCommandLine(
+        arguments, wendral::ProductInfo::productName(), wendral::ProductInfo::releaseVersion());
+    if (commandLine.action != wendral::CommandLine::Action::Start) {
+        std::FILE *out = commandLine.action == wendral::CommandLine::Action::Fail ? stderr : stdout;
+        std::fputs(commandLine.text.toLocal8Bit().constData(), out);
+        return commandLine.exitCode;
+    }
+
     // The web engine reads its switches before the application object exists.
     wendral::prepareWebEngineEnvironment();
     QApplication app(argc, argv);
@@ -16,6 +34,29 @@ int main(int argc, char **argv)
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     QCoreApplication::setOrganizationName(QStringLiteral("Wendral"));
     QCoreApplication::setApplicationName(QStringLiteral("Wendral"));
+    // The menu entry and icon the desktop shows for the program's windows.
+    QGuiApplication::setDesktopFileName(wendral::ProductInfo::desktopId());
+
+    // One copy per user and desktop. A later start only asks the running copy
+    // to show its window and ends: it touches no settings, lists or browsers.
+    wendral::SingleInstance instance;
+    switch (instance.claim()) {
+    case wendral::SingleInstance::Claim::Running:
+        QObject::connect(&instance, &wendral::SingleInstance::showAnswered, &app, [](bool acknowledged) {
+            if (!acknowledged)
+                std::fputs("wendral: another copy is running on this desktop but did not answer\n", stderr);
+            QCoreApplication::exit(acknowledged ? 0 : 1);
+        });
+        instance.askRunningInstanceToShow();
+        return app.exec();
+    case wendral::SingleInstance::Claim::Unavailable:
+        std::fputs("wendral: cannot take the single-copy lock; a second copy on this desktop would not be noticed\n",
+                   stderr);
+        break;
+    case wendral::SingleInstance::Claim::First:
+        break;
+    }
+
     // A tray program: it ends through the main window's unload, not when its
     // last window closes.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -23,6 +64,9 @@ int main(int argc, char **argv)
     wendral::installTerminationHandlers();
 
     wendral::Program program;
+    program.setStartMinimized(commandLine.minimized);
+    QObject::connect(&instance, &wendral::SingleInstance::showRequested, &program,
+                     &wendral::Program::showMainWindow);
     program.start();
     return app.exec();
 }

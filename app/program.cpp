@@ -45,16 +45,19 @@ void Program::openMainWindow()
     m_main->setStartMinimized(m_startMinimized);
     m_main->load();
     m_main->showLoaded();
+    if (m_showWhenLoaded)
+        m_main->restoreFromTray();
 }
 
 void Program::showMainWindow()
 {
-    if (!m_main || m_main->isUnloaded())
+    // A request that comes while the splash is still up is answered once the
+    // main window is there.
+    if (!m_main) {
+        m_showWhenLoaded = true;
         return;
-    m_main->setWindowState(m_main->windowState() & ~Qt::WindowMinimized);
-    m_main->show();
-    m_main->raise();
-    m_main->activateWindow();
+    }
+    m_main->restoreFromTray();
 }
 
 void Program::onTerminationSignal()

@@ -61,6 +61,7 @@ private:
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<MainWindow> m_main;
     bool m_startMinimized = false;
+    bool m_showWhenLoaded = false;
 };
 
 } // namespace wendral

@@ -46,5 +46,13 @@ QString versionText()
 {
     return QStringLiteral(WENDRAL_VERSION_STRING);
 }
+QString releaseVersion()
+{
+    return QStringLiteral(WENDRAL_RELEASE_VERSION);
+}
+QString desktopId()
+{
+    return QStringLiteral(WENDRAL_DESKTOP_ID);
+}
 
 } // namespace wendral::ProductInfo

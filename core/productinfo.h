@@ -19,5 +19,9 @@ int versionMajor();
 int versionMinor();
 // The full version, for instance "1.0.0.0".
 QString versionText();
+// The release as users see it, for instance "1.0.0".
+QString releaseVersion();
+// The desktop's name for the program: its menu entry, icons and AppStream id.
+QString desktopId();
 
 } // namespace wendral::ProductInfo

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds Wendral and runs every test: unit, gui
-# (offscreen), e2e (own Xvfb, real Chromium), then a bounded fuzzing run.
+# Installs what the tests need (the test set of scripts/install-deps.sh), builds
+# Wendral with its tests and runs every test: unit, gui (offscreen), e2e (own
+# Xvfb, real Chromium), package (the installed tree and the .deb), then a
+# bounded fuzzing run.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${WENDRAL_BUILD_DIR:-$here/build}"
-"$here/scripts/install-deps.sh"
+"$here/scripts/install-deps.sh" test
 "$here/scripts/build.sh"
 export DBUS_SESSION_BUS_ADDRESS=disabled:
 status=0

@@ -372,6 +372,8 @@ void MainWindow::windowStateChanged()
 
 void MainWindow::restoreFromTray()
 {
+    if (!m_loaded || m_unloaded)
+        return;
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();

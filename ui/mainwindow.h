@@ -72,6 +72,9 @@ public:
 
     // The allow-next toggle shared by the button, both menus and Super+Z.
     void toggleAllowNext();
+    // Brings the window back as the tray menu's "Show program" does (another
+    // start of the program asks for it).
+    void restoreFromTray();
 
 signals:
     void unloaded();
@@ -85,7 +88,6 @@ private:
     void connectControls();
     void setMessage(const QString &text); // panel 2; lost when it does not exist
     void windowStateChanged();
-    void restoreFromTray();
     void minimizeToTaskbar();
     void openTrayMenu();
     void openHelp();

@@ -90,13 +90,16 @@ QString escapeValue(const QString &value)
     return out;
 }
 
-QByteArray entryContent(const QString &name, const QString &program)
+QByteArray entryContent(const QString &name, const QString &program, const QStringList &arguments)
 {
     QString text = QStringLiteral("[Desktop Entry]\n"
                                   "Type=Application\n"
                                   "Version=1.4\n");
     text += QStringLiteral("Name=") + escapeValue(name) + QLatin1Char('\n');
-    text += QStringLiteral("Exec=") + execArgument(program) + QLatin1Char('\n');
+    text += QStringLiteral("Exec=") + execArgument(program);
+    for (const QString &argument : arguments)
+        text += QLatin1Char(' ') + execArgument(argument);
+    text += QLatin1Char('\n');
     const QString icon = Paths::programFile(QStringLiteral("icon.ico"));
     if (QFileInfo(icon).isFile())
         text += QStringLiteral("Icon=") + escapeValue(icon) + QLatin1Char('\n');
@@ -105,12 +108,12 @@ QByteArray entryContent(const QString &name, const QString &program)
     return text.toUtf8();
 }
 
-bool writeEntry(const QString &name, const QString &program)
+bool writeEntry(const QString &name, const QString &program, const QStringList &arguments)
 {
     const QString file = entryFile(name);
     if (file.isEmpty() || !QDir().mkpath(folder()))
         return false;
-    const QByteArray content = entryContent(name, program);
+    const QByteArray content = entryContent(name, program, arguments);
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return false;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace wendral::XdgAutostart {
 
@@ -19,10 +20,10 @@ QString execArgument(const QString &argument);
 // A value of type string (Name=, Icon=) with the format's escapes.
 QString escapeValue(const QString &value);
 // The whole entry.
-QByteArray entryContent(const QString &name, const QString &program);
+QByteArray entryContent(const QString &name, const QString &program, const QStringList &arguments = {});
 
 // Writes (or replaces) the entry; false when it could not be written.
-bool writeEntry(const QString &name, const QString &program);
+bool writeEntry(const QString &name, const QString &program, const QStringList &arguments = {});
 // Removes the entry; true when none is left.
 bool removeEntry(const QString &name);
 
@@ -38,7 +39,8 @@ class XdgAutostartService : public AutostartService
 public:
     bool enable(const QString &name, const QString &program) override
     {
-        return XdgAutostart::writeEntry(name, program);
+        // At logon the program goes straight into the tray.
+        return XdgAutostart::writeEntry(name, program, {QStringLiteral("--minimized")});
     }
     bool disable(const QString &name) override { return XdgAutostart::removeEntry(name); }
 };

@@ -254,13 +254,13 @@ void TestAutostart::entryForTheRunningProgram()
     QCOMPARE(keys.value("Name"), QString("Wendral"));
     QStringList argv;
     QVERIFY(parseExec(keys.value("Exec"), &argv));
-    QCOMPARE(argv, QStringList{ProductInfo::executablePath()});
+    QCOMPARE(argv, (QStringList{ProductInfo::executablePath(), "--minimized"}));
     QVERIFY(QFileInfo(argv.first()).isExecutable());
 
     // Checked again after the program moved: the entry follows.
     ShellEntries().addToRun(ProductInfo::productName(), "/opt/moved here/wendral");
     QVERIFY(parseExec(entryKeys(file).value("Exec"), &argv));
-    QCOMPARE(argv, QStringList{"/opt/moved here/wendral"});
+    QCOMPARE(argv, (QStringList{"/opt/moved here/wendral", "--minimized"}));
     QCOMPARE(QDir(XdgAutostart::folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"Wendral.desktop"});
 
     ShellEntries().removeFromRun(ProductInfo::productName());
@@ -296,13 +296,13 @@ void TestAutostart::entryStartsTheProgram()
     // Start it as a launcher would: the Exec line split into arguments, no shell.
     QStringList argv;
     QVERIFY(parseExec(entryKeys(file).value("Exec"), &argv));
-    QCOMPARE(argv, QStringList{program});
+    QCOMPARE(argv, (QStringList{program, "--minimized"}));
     QProcess process;
     process.start(argv.first(), argv.mid(1));
     QVERIFY2(process.waitForFinished(10000), qPrintable(process.errorString()));
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(waitForFile(marker, 5000));
-    QCOMPARE(test::readFile(marker), program.toUtf8() + "\n0\n");
+    QCOMPARE(test::readFile(marker), program.toUtf8() + "\n1\n");
 
     ShellEntries().removeFromRun("Wendral");
     QVERIFY(!QFile::exists(file));
@@ -327,7 +327,7 @@ void TestAutostart::desktopLauncherStartsIt()
     QVERIFY(launcher.waitForFinished(20000));
     QVERIFY2(launcher.exitCode() == 0, launcher.readAll().constData());
     QVERIFY(waitForFile(marker, 10000));
-    QCOMPARE(test::readFile(marker), program.toUtf8() + "\n0\n");
+    QCOMPARE(test::readFile(marker), program.toUtf8() + "\n1\n");
     ShellEntries().removeFromRun("Wendral");
 }
 

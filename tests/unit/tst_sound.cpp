@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -222,9 +223,15 @@ void TestSound::playbackBlocksUntilTheSoundEnds()
 {
     const QString tone = m_env->home() + "/tone.wav";
     QVERIFY(writeTone(tone, 0.6));
+    // Only a private PulseAudio server gives a real-time sink that leaves the
+    // desktop's sound alone. Where PipeWire runs the desktop's sound the test
+    // set installs no pulseaudio (the two conflict), and this part is skipped.
+    if (QStandardPaths::findExecutable("pulseaudio").isEmpty())
+        QSKIP("real-time playback not checked: pulseaudio is not installed (the test set installs it only where no "
+              "PipeWire sound server is)");
     PrivateSoundServer server(m_env->runtimeDir());
     if (!server.waitUntilReady())
-        QSKIP("PulseAudio could not be started here");
+        QSKIP("real-time playback not checked: a private PulseAudio server could not be started here");
 
     AlsaSoundPlayer player;
     QElapsedTimer t;
