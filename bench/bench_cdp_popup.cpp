@@ -10,9 +10,9 @@
 #include "blocking/browsertracker.h"
 #include "blocking/cdp/cdpbrowserwindows.h"
 #include "core/popupdecision.h"
-#include "platform/soundplayer.h"
 #include "support/chromiumharness.h"
 #include "support/decisionfakes.h"
+#include "support/programfixture.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>
@@ -101,10 +101,9 @@ int main(int argc, char **argv)
         return 1;
     http.setPage(QStringLiteral("/opener"), "<!doctype html><title>opener</title><p>opener");
     FakeOptions options;
-    options.c5 = 0;
-    RecordingSoundPlayer sound;
-    decision::setOptions(&options);
-    setSoundPlayer(&sound);
+    options.sound = false;
+    ProgramFixture program;
+    program.decider.setOptions(&options);
 
     ChromiumProcess chrome;
     const QString dir = env.configHome() + QStringLiteral("/chromium");
@@ -130,11 +129,11 @@ int main(int argc, char **argv)
     CdpSettings settings;
     settings.procRoot.clear();
     auto engine = std::make_unique<CdpBrowserWindows>(settings);
-    auto tracker = std::make_unique<BrowserTracker>(engine.get());
+    auto tracker = std::make_unique<BrowserTracker>(engine.get(), program.decider);
     if (!waitUntil(
             [&] {
                 for (const BrowserPtr &b : engine->items()) {
-                    if (b->LocationURL() == http.url(QStringLiteral("/opener")) && b->sinkCount() == 1)
+                    if (b->pageUrl() == http.url(QStringLiteral("/opener")) && b->sinkCount() == 1)
                         return true;
                 }
                 return false;
@@ -143,12 +142,12 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the engine did not pick the browser up\n");
         return 1;
     }
-    options.c1 = 0;
+    options.blocking = false;
     timeToRequest(client, http, opener, session, QStringLiteral("warmB"), 5);
     const std::vector<double> watched = timeToRequest(client, http, opener, session, QStringLiteral("b"), count);
 
     // C: blocking on; window.open -> the popup's target gone.
-    options.c1 = 1;
+    options.blocking = true;
     std::vector<double> blockedGone;
     int leaked = 0;
     for (int i = 0; i < count; ++i) {
@@ -181,12 +180,10 @@ int main(int argc, char **argv)
     tracker.reset();
     engine.reset();
     // A again, now that the engine has gone: drift on a busy machine shows here.
-    options.c1 = 0;
+    options.blocking = false;
     const std::vector<double> bareAfter = timeToRequest(client, http, opener, session, QStringLiteral("a2"), count);
     client.close();
     chrome.stop();
-    decision::setOptions(nullptr);
-    setSoundPlayer(nullptr);
 
     std::vector<double> allBare = bare;
     allBare.insert(allBare.end(), bareAfter.begin(), bareAfter.end());

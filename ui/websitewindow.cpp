@@ -185,6 +185,10 @@ void WebsiteWindow::resizeEvent(QResizeEvent *event)
 void WebsiteWindow::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    // Closing unloads the window at once: an opening from now on loads a new
+    // window instead of showing this one, which is on its way out.
+    if (m_context.windows.website == this)
+        m_context.windows.website = nullptr;
     if (m_context.state.endOnWebsiteClose) {
         // The main window is gone already: this is the end of the program.
         m_context.skin.shutdownStep();

@@ -481,6 +481,7 @@ void CdpBrowser::abandonHeld(const QHash<QString, Held> &held)
 
 void CdpBrowser::decide(const QString &sessionId)
 {
+    emit decisionStarting();
     const auto held = m_held.find(sessionId);
     if (held == m_held.end() || held->phase != Phase::Waiting)
         return;

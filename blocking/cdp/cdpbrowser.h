@@ -119,6 +119,11 @@ signals:
     void ready();
     void pageRegistered();
     void pageRevoked();
+    // A popup's decision is about to be asked for. Pages reported as coming
+    // and going must have reached the tracker by then: the page that opened
+    // the popup may have come in the same batch of messages, and it decides
+    // only through its own sink.
+    void decisionStarting();
     // The connection failed or was lost; every page has been revoked before.
     void lost(wendral::cdp::CdpBrowser::Loss why);
 

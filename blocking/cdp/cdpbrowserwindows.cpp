@@ -93,6 +93,7 @@ void CdpBrowserWindows::onEndpoint(const CdpEndpoint &endpoint)
     m_browsers.push_back(browser);
     connect(browser, &CdpBrowser::pageRegistered, this, [this] { queueSignal(true); });
     connect(browser, &CdpBrowser::pageRevoked, this, [this] { queueSignal(false); });
+    connect(browser, &CdpBrowser::decisionStarting, this, &CdpBrowserWindows::flushSignals);
     connect(browser, &CdpBrowser::ready, this, [this, browser] {
         const QString dir = browser->endpoint().dataDir;
         // A browser that works clears its record of failures.
@@ -159,8 +160,9 @@ void CdpBrowserWindows::queueSignal(bool registered)
 {
     if (m_shutdown)
         return;
-    // Raised from the event loop, never from inside a socket's notification:
-    // the receivers rebuild and may process events themselves.
+    // Raised from the event loop, not from inside a socket's notification (the
+    // receivers rebuild), except right before a decision: then whatever is
+    // queued goes out at once, so that the opener of the popup has its sink.
     m_signals.push_back(registered);
     if (!m_flush.isActive())
         m_flush.start();

@@ -2,13 +2,13 @@
 // it, two at once (one found through its process's command line), and a browser
 // killed outright.
 
-#include "core/programstate.h"
+#include "blocking/browsertracker.h"
 #include "blocking/cdp/cdpbrowserwindows.h"
 #include "core/popupdecision.h"
-#include "platform/soundplayer.h"
-#include "blocking/browsertracker.h"
+#include "core/programstate.h"
 #include "support/chromiumharness.h"
 #include "support/decisionfakes.h"
+#include "support/programfixture.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -25,9 +25,9 @@ class TestCdpDiscovery : public QObject
     Q_OBJECT
 
     std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<ProgramFixture> program;
     HttpCounter http;
     FakeOptions options;
-    RecordingSoundPlayer sound;
 
     // Blocks one window.open popup in the browser and checks that no request left.
     void blockOnePopup(ChromiumProcess &chrome, const QString &popupPath)
@@ -42,10 +42,10 @@ class TestCdpDiscovery : public QObject
                 return client.evaluate(session, QStringLiteral("document.readyState")) == QStringLiteral("complete");
             },
             5000));
-        const int blocked = shared().blockedCount;
+        const int blocked = program->state.blockedCount;
         client.post(QStringLiteral("Runtime.evaluate"),
                     {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(popupPath)}}, session);
-        QVERIFY(waitUntil([&] { return shared().blockedCount == blocked + 1; }, 5000));
+        QVERIFY(waitUntil([&] { return program->state.blockedCount == blocked + 1; }, 5000));
         QTest::qWait(300);
         QCOMPARE(http.count(popupPath), 0);
         QCOMPARE(client.evaluate(session, QStringLiteral("2 + 2")).toInt(), 4);
@@ -57,28 +57,27 @@ private slots:
         if (!ChromiumProcess::available())
             QSKIP("Chromium is not installed");
         env = std::make_unique<TestEnvironment>();
+        program = std::make_unique<ProgramFixture>();
         QVERIFY(http.listen());
-        options.c1 = 1;
-        options.c5 = 0;
-        decision::setOptions(&options);
-        setSoundPlayer(&sound);
+        options.blocking = true;
+        options.sound = false;
+        program->decider.setOptions(&options);
     }
 
     void cleanupTestCase()
     {
-        decision::setOptions(nullptr);
-        setSoundPlayer(nullptr);
+        program.reset();
         env.reset();
     }
 
     void browsersComeAndGo()
     {
         CdpBrowserWindows engine;
-        BrowserTracker tracker(&engine);
-        QSignalSpy registered(&engine, &BrowserWindows::WindowRegistered);
-        QSignalSpy revoked(&engine, &BrowserWindows::WindowRevoked);
+        BrowserTracker tracker(&engine, program->decider);
+        QSignalSpy registered(&engine, &BrowserWindows::windowOpened);
+        QSignalSpy revoked(&engine, &BrowserWindows::windowClosed);
         QCOMPARE(engine.items().size(), 0);
-        QCOMPARE(tracker.Count(), 0);
+        QCOMPARE(tracker.count(), 0);
 
         // Started after the engine, in a standard profile folder.
         const QString standardDir = env->configHome() + QStringLiteral("/google-chrome");
@@ -88,7 +87,7 @@ private slots:
         sinceStart.start();
         QVERIFY(waitUntil([&] { return engine.browserDataDirs().contains(standardDir); }, 3000));
         QVERIFY2(sinceStart.elapsed() < 1500, qPrintable(QString::number(sinceStart.elapsed())));
-        QVERIFY(waitUntil([&] { return tracker.Count() >= 1; }, 3000));
+        QVERIFY(waitUntil([&] { return tracker.count() >= 1; }, 3000));
         QVERIFY(registered.count() >= 1);
 
         // A second one with a profile folder nowhere standard: found through
@@ -98,8 +97,8 @@ private slots:
         ChromiumProcess second;
         QVERIFY(second.start(otherDir));
         QVERIFY(waitUntil([&] { return engine.browserDataDirs().contains(otherDir); }, 3000));
-        QVERIFY(waitUntil([&] { return tracker.Count() >= 2; }, 3000));
-        QCOMPARE(tracker.Count(), static_cast<int>(engine.items().size()));
+        QVERIFY(waitUntil([&] { return tracker.count() >= 2; }, 3000));
+        QCOMPARE(tracker.count(), static_cast<int>(engine.items().size()));
 
         // Both are watched at once.
         blockOnePopup(first, QStringLiteral("/first-popup"));
@@ -119,7 +118,7 @@ private slots:
         second.kill();
         QVERIFY(waitUntil([&] { return !engine.browserDataDirs().contains(otherDir); }, 3000));
         if (engine.browserCount() == 0) {
-            QVERIFY(waitUntil([&] { return tracker.Count() == 0; }, 2000));
+            QVERIFY(waitUntil([&] { return tracker.count() == 0; }, 2000));
             QCOMPARE(engine.items().size(), 0);
         } else {
             // Some other browser on this machine runs with a debugging port.

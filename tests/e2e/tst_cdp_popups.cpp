@@ -1,18 +1,21 @@
 // Popups in a real headless Chromium, watched by the DevTools engine with the
 // real tracker, sinks and decision: each kind of popup blocked or let through,
-// the status text from the mouse, a user's own tab, and letting go at exit.
+// the status text from the mouse, a user's own tab, a popup that arrives
+// together with the tab that opened it, popups waiting for the setup question,
+// and letting go at exit.
 
-#include "core/programstate.h"
+#include "blocking/browsertracker.h"
 #include "blocking/cdp/cdpbrowserwindows.h"
 #include "core/popupdecision.h"
-#include "platform/soundplayer.h"
-#include "blocking/browsertracker.h"
+#include "core/programstate.h"
 #include "support/chromiumharness.h"
 #include "support/decisionfakes.h"
+#include "support/programfixture.h"
 #include "support/testenv.h"
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 using namespace wendral;
 using namespace wendral::cdp;
@@ -54,12 +57,12 @@ class TestCdpPopups : public QObject
     Q_OBJECT
 
     std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<ProgramFixture> program;
     HttpCounter http;
     ChromiumProcess chrome;
     CdpTestClient client;
     FakeOptions options;
-    FakePrompt prompt;
-    RecordingSoundPlayer sound;
+    FakeQuestion question;
     std::unique_ptr<CdpBrowserWindows> engine;
     std::unique_ptr<BrowserTracker> tracker;
     int serial = 0;
@@ -75,7 +78,7 @@ class TestCdpPopups : public QObject
         const bool watched = waitUntil(
             [&] {
                 for (const BrowserPtr &b : engine->items()) {
-                    if (b->LocationURL() == url && b->sinkCount() == 1)
+                    if (b->pageUrl() == url && b->sinkCount() == 1)
                         return true;
                 }
                 return false;
@@ -142,11 +145,11 @@ private slots:
         if (!ChromiumProcess::available())
             QSKIP("Chromium is not installed");
         env = std::make_unique<TestEnvironment>();
+        program = std::make_unique<ProgramFixture>();
         QVERIFY(http.listen());
-        options.c5 = 0;
-        decision::setOptions(&options);
-        decision::setPromptHost(&prompt);
-        setSoundPlayer(&sound);
+        options.sound = false;
+        program->decider.setOptions(&options);
+        program->decider.setQuestion(&question);
         // The browser's profile is the standard one under this XDG_CONFIG_HOME,
         // so the engine finds it the way it finds a user's browser.
         QVERIFY(chrome.start(env->configHome() + QStringLiteral("/chromium")));
@@ -154,7 +157,7 @@ private slots:
         CdpSettings settings;
         settings.procRoot.clear();
         engine = std::make_unique<CdpBrowserWindows>(settings);
-        tracker = std::make_unique<BrowserTracker>(engine.get());
+        tracker = std::make_unique<BrowserTracker>(engine.get(), program->decider);
         QVERIFY(waitUntil([&] { return engine->browserCount() == 1; }, 5000));
         QVERIFY(client.open(chrome.browserWsUrl()));
         QVERIFY(!client.call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}})
@@ -167,19 +170,17 @@ private slots:
         engine.reset();
         client.close();
         chrome.stop();
-        decision::setOptions(nullptr);
-        decision::setPromptHost(nullptr);
-        setSoundPlayer(nullptr);
+        program.reset();
         env.reset();
     }
 
     void init()
     {
-        options.c1 = 1;
-        options.c2 = 0;
-        shared().allowNext = false;
-        shared().lastStatusText.clear();
-        prompt.onShow = nullptr;
+        options.blocking = true;
+        options.setup = false;
+        program->state.allowNext = false;
+        program->state.lastStatusText.clear();
+        question.onShow = nullptr;
     }
 
     void cleanup()
@@ -202,11 +203,11 @@ private slots:
     {
         QFETCH(QString, kind);
         QFETCH(bool, blocking);
-        options.c1 = blocking ? 1 : 0;
+        options.blocking = blocking;
         const QString popupPath = QStringLiteral("/popup-%1").arg(serial + 1);
         const auto [opener, session] = openOpener(popupPath);
         QVERIFY(!session.isEmpty());
-        const int blockedBefore = shared().blockedCount;
+        const int blockedBefore = program->state.blockedCount;
 
         client.post(QStringLiteral("Runtime.evaluate"), {{QStringLiteral("expression"), triggerFor(kind, popupPath)}},
                     session);
@@ -215,12 +216,12 @@ private slots:
 
         if (blocking) {
             QVERIFY2(gone(popup, 8000), "the blocked popup is still open");
-            QCOMPARE(shared().blockedCount, blockedBefore + 1);
+            QCOMPARE(program->state.blockedCount, blockedBefore + 1);
             QTest::qWait(300); // a late request would show up here
             QCOMPARE(http.count(popupPath), 0);
             // The opener is not frozen and can still open windows that are let through.
             QCOMPARE(client.evaluate(session, QStringLiteral("6 * 7")).toInt(), 42);
-            options.c1 = 0;
+            options.blocking = false;
             const QString laterPath = popupPath + QStringLiteral("-later");
             client.post(QStringLiteral("Runtime.evaluate"),
                         {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(laterPath)}},
@@ -229,13 +230,13 @@ private slots:
                      "a popup after a blocked one did not load");
         } else {
             QVERIFY2(waitUntil([&] { return http.count(popupPath) == 1; }, 8000), "the popup did not load");
-            QCOMPARE(shared().blockedCount, blockedBefore);
+            QCOMPARE(program->state.blockedCount, blockedBefore);
             // The let-through popup is a window of its own, with its own sink.
             QVERIFY(waitUntil(
                 [&] {
                     for (const BrowserPtr &b : engine->items()) {
-                        if (b->LocationURL().value_or(QString()).contains(popupPath))
-                            return b->sinkCount() == 1 && tracker->Count() == engine->items().size();
+                        if (b->pageUrl().value_or(QString()).contains(popupPath))
+                            return b->sinkCount() == 1 && tracker->count() == engine->items().size();
                     }
                     return false;
                 },
@@ -278,7 +279,7 @@ private slots:
     {
         // Blocking on, and a tab the user opens (no opener) loads at once.
         const QString path = QStringLiteral("/user-tab");
-        QSignalSpy registered(engine.get(), &BrowserWindows::WindowRegistered);
+        QSignalSpy registered(engine.get(), &BrowserWindows::windowOpened);
         const QString target = client.createTab(http.url(path));
         QVERIFY(!target.isEmpty());
         QVERIFY(waitUntil([&] { return http.count(path) == 1; }, 5000));
@@ -308,13 +309,13 @@ private slots:
         auto hoverUntil = [&](int x, int y, const QString &expected) {
             for (int attempt = 0; attempt < 3; ++attempt) {
                 move(x + attempt, y);
-                if (waitUntil([&] { return shared().lastStatusText == expected; }, 1500))
+                if (waitUntil([&] { return program->state.lastStatusText == expected; }, 1500))
                     return true;
             }
             return false;
         };
-        QVERIFY2(hoverUntil(100, 120, href), qPrintable(shared().lastStatusText));      // the span inside the link
-        QVERIFY2(hoverUntil(500, 400, QString()), qPrintable(shared().lastStatusText)); // off the link
+        QVERIFY2(hoverUntil(100, 120, href), qPrintable(program->state.lastStatusText)); // the span inside the link
+        QVERIFY2(hoverUntil(500, 400, QString()), qPrintable(program->state.lastStatusText)); // off the link
 
         // The page's own scripts cannot reach the binding to make status text.
         QVERIFY(hoverUntil(100, 120, href));
@@ -324,62 +325,91 @@ private slots:
                      .toString(),
                  QStringLiteral("undefined"));
         QTest::qWait(300);
-        QCOMPARE(shared().lastStatusText, href);
+        QCOMPARE(program->state.lastStatusText, href);
+    }
+
+    void popupOfATabNotSeenYetIsDecided()
+    {
+        // The program was busy for a moment while a tab opened and its page
+        // opened a popup: both reach the engine in one batch. The popup is
+        // still decided, with the new tab's own sink: blocked.
+        const QString popupPath = QStringLiteral("/from-unseen-tab");
+        const int blockedBefore = program->state.blockedCount;
+        const QString page = QStringLiteral("data:text/html,<title>unseen</title><script>"
+                                            "setTimeout(function () { window.open('%1'); }, 300)</script>")
+                                 .arg(http.url(popupPath));
+        client.post(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), page}});
+        QVERIFY(client.flush());
+        QThread::msleep(2000); // no events run: the engine reads nothing meanwhile
+        QVERIFY2(waitUntil([&] { return program->state.blockedCount == blockedBefore + 1; }, 8000),
+                 qPrintable(QStringLiteral("blocked %1, requests for the popup %2")
+                                .arg(program->state.blockedCount - blockedBefore)
+                                .arg(http.count(popupPath))));
+        QTest::qWait(300); // a late request would show up here
+        QCOMPARE(http.count(popupPath), 0);
+        QCOMPARE(engine->heldCount(), 0);
     }
 
     void newPagesStayWatchedWhileADecisionWaits()
     {
-        // Setup mode: the decision waits for the prompt in a nested event loop.
-        // Meanwhile a user's tab still loads and a second opener's popup is
-        // decided too (nested); one answer ends both.
-        options.c2 = 1;
-        const QString path1 = QStringLiteral("/nested-1");
-        const QString path2 = QStringLiteral("/nested-2");
+        // Setup mode: the first popup waits for the question, held by the
+        // browser while the program runs on. Meanwhile a user's tab still
+        // loads and a second opener's popup joins the open question; one
+        // answer lets both through.
+        options.setup = true;
+        const QString path1 = QStringLiteral("/waiting-1");
+        const QString path2 = QStringLiteral("/waiting-2");
         const auto [opener1, s1] = openOpener(path1);
         const auto [opener2, s2] = openOpener(path2);
         QVERIFY(!s1.isEmpty() && !s2.isEmpty());
-        bool userTabLoaded = false;
-        int shows = prompt.shows;
-        prompt.onShow = [&] {
-            if (prompt.shows - shows == 1) {
-                // Inside the first decision: another page and another popup.
-                client.createTab(http.url(QStringLiteral("/while-waiting")));
-                userTabLoaded = waitUntil([&] { return http.count(QStringLiteral("/while-waiting")) == 1; }, 5000);
-                client.post(QStringLiteral("Runtime.evaluate"),
-                            {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(path2)}}, s2);
-            } else {
-                FakePrompt::answerLater(50, true);
-            }
-        };
+        const int shows = question.shows;
         client.post(QStringLiteral("Runtime.evaluate"),
                     {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(path1)}}, s1);
+        QVERIFY(waitUntil([&] { return program->decider.waitingCount() == 1; }, 8000));
+        QCOMPARE(question.shows - shows, 1);
+        QCOMPARE(question.siteAsked, QStringLiteral("127.0.0.1:%1").arg(http.port()));
+
+        client.createTab(http.url(QStringLiteral("/while-waiting")));
+        QVERIFY2(waitUntil([&] { return http.count(QStringLiteral("/while-waiting")) == 1; }, 5000),
+                 "a user's tab did not load while a popup waited");
+        client.post(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(path2)}}, s2);
+        QVERIFY(waitUntil([&] { return program->decider.waitingCount() == 2; }, 8000));
+        QCOMPARE(question.shows - shows, 1); // asked once for both
+        QCOMPARE(engine->heldCount(), 2);
+        QTest::qWait(200);
+        QCOMPARE(http.count(path1), 0);
+        QCOMPARE(http.count(path2), 0);
+
+        FakeQuestion::answerLater(program->decider, 50, SiteAnswer::AllowOnce);
         QVERIFY(waitUntil([&] { return http.count(path1) == 1 && http.count(path2) == 1; }, 10000));
-        QVERIFY(userTabLoaded);
-        QCOMPARE(prompt.shows - shows, 2);
+        QVERIFY(!program->decider.isAsking());
         QCOMPARE(engine->heldCount(), 0);
     }
 
     void destroyedMidDecisionLetsHeldPopupsThrough()
     {
         // Runs last: it takes the engine away. The main window unloads while a
-        // decision waits for the prompt; the popup must not stay a blank tab.
-        options.c2 = 1;
+        // popup waits for the question; the popup must not stay a blank tab.
+        options.setup = true;
         const QString path = QStringLiteral("/held-at-exit");
         const auto [opener, session] = openOpener(path);
         QVERIFY(!session.isEmpty());
-        bool destroyed = false;
-        prompt.onShow = [&] {
-            QTimer::singleShot(100, [&] {
-                QCOMPARE(engine->heldCount(), 1);
-                tracker.reset();
-                engine.reset();
-                destroyed = true;
-                FakePrompt::answerLater(10, false); // too late: nothing is left to block it
-            });
-        };
+        const int withdrawals = question.withdrawals;
+        const int blockedBefore = program->state.blockedCount;
         client.post(QStringLiteral("Runtime.evaluate"),
                     {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(path)}}, session);
-        QVERIFY(waitUntil([&] { return destroyed; }, 8000));
+        QVERIFY(waitUntil([&] { return program->decider.isAsking(); }, 8000));
+        QTest::qWait(100);
+        QCOMPARE(engine->heldCount(), 1);
+        tracker.reset();
+        engine.reset();
+        // The browser went away from under the waiting request: it is
+        // withdrawn, and with it the question.
+        QCOMPARE(program->decider.waitingCount(), 0);
+        QCOMPARE(question.withdrawals, withdrawals + 1);
+        program->decider.answer(SiteAnswer::BlockOnce, QString()); // too late: nothing is left to block
+        QCOMPARE(program->state.blockedCount, blockedBefore);
         QVERIFY2(waitUntil([&] { return http.count(path) == 1; }, 5000), "the held popup was left blank");
         QCOMPARE(client.evaluate(session, QStringLiteral("1 + 2")).toInt(), 3);
     }

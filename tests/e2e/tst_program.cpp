@@ -1,28 +1,35 @@
 // The real program under a private X display: ending on a signal with the
 // settings saved, the tray icon and its menu, the window state with and
-// without a notification area, always-on-top through the window manager, and
-// Super+Z shared with other X clients. Every case starts its own Xvfb (with
-// openbox, and trayer where it needs a tray) and its own HOME, and drives the
-// program from outside with xdotool, as a user would.
+// without a notification area, always-on-top through the window manager,
+// Super+Z shared with other X clients, and ending while the setup question
+// holds a popup of a real (headless) Chromium. Every case starts its own Xvfb
+// (with openbox, and trayer where it needs a tray) and its own HOME, and
+// drives the program from outside with xdotool, as a user would.
 //
 // Super+Z's effect on the pass shows only in the status bar, which cannot be
 // read from outside; that case builds the main window in this process on a
 // display of its own and presses the key with xdotool.
 
-#include "ui/formtools.h"
-#include "ui/mainwindow.h"
-#include "core/settingsstore.h"
-#include "core/programstate.h"
 #include "core/profile.h"
+#include "core/programstate.h"
+#include "core/settingsstore.h"
+#include "platform/linux/desktopplatform.h"
+#include "support/chromiumharness.h"
+#include "support/programfixture.h"
 #include "support/testenv.h"
 #include "support/x11session.h"
+#include "ui/formtools.h"
+#include "ui/mainwindow.h"
 
 #include <xcb/xcb_keysyms.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSystemTrayIcon>
@@ -145,6 +152,18 @@ bool mainWindowViewable(const X11Session &s)
 {
     const xcb_window_t w = mainWindow(s);
     return w && attributes(s, w).viewable;
+}
+
+// A mapped top-level window of the program with this title; 0 when there is none.
+xcb_window_t programWindowNamed(const X11Session &s, const QString &title)
+{
+    xcb_window_t found = 0;
+    QList<xcb_window_t> ancestors;
+    walk(s, s.root(), ancestors, [&](xcb_window_t w, const QList<xcb_window_t> &) {
+        if (!found && windowName(s, w) == title && windowClass(s, w).value(0) == "wendral" && attributes(s, w).viewable)
+            found = w;
+    });
+    return found;
 }
 
 // The program's icon as docked in trayer's panel; 0 when there is none.
@@ -439,6 +458,8 @@ private slots:
     void minimiseWithoutATrayKeepsTheWindowOnTheTaskbar();
     void storedDownWithoutATrayStartsMinimisedOnTheTaskbar();
     void closeBoxEndsTheProgramWithTheSettingsSaved();
+    void endingWhileTheSetupQuestionIsOpenLetsThePopupGo_data();
+    void endingWhileTheSetupQuestionIsOpenLetsThePopupGo();
 
 private:
     // A fresh display for the program: Xvfb, openbox, and trayer if asked.
@@ -480,7 +501,6 @@ void TestProgram::cleanup()
     if (g_home->trayRunning())
         g_home->stopTray();
     m_env.reset();
-    resetProfile();
     qputenv("DISPLAY", g_home->display().toLocal8Bit());
 }
 
@@ -651,10 +671,15 @@ void TestProgram::superZTogglesThePassWhileTheWindowIsHidden()
     QVERIFY(home.startTray());
     QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), kStepTimeout);
     seed({{Settings::kShowHelp, QStringLiteral("0")}});
-    InitProfile();
-    profile().bannerEnabled = false; // keeps the web engine out of this process
+    // The program's own desktop services on this display: the real key grab
+    // and the real tray.
+    DesktopPlatform desktop;
+    test::ProgramFixture program;
+    program.platform.services = desktop.services();
+    program.profile = BrandingProfile::fromBuild();
+    program.profile.bannerEnabled = false; // keeps the web engine out of this process
 
-    auto window = std::make_unique<MainWindow>();
+    auto window = std::make_unique<MainWindow>(program.context);
     window->load();
     window->showLoaded();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -667,16 +692,16 @@ void TestProgram::superZTogglesThePassWhileTheWindowIsHidden()
     QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), kStepTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(!attributes(home, id).viewable, kStepTimeout);
     QCOMPARE(stored(Settings::kState), QStringLiteral("down"));
-    QVERIFY(!shared().allowNext);
+    QVERIFY(!program.state.allowNext);
 
     QVERIFY(keys({QStringLiteral("super+z")}));
     QTRY_COMPARE_WITH_TIMEOUT(window->panels().text(2), QStringLiteral("The next popup will be allowed."),
                               kStepTimeout);
-    QVERIFY(shared().allowNext);
+    QVERIFY(program.state.allowNext);
     QVERIFY(keys({QStringLiteral("super+z")}));
     QTRY_COMPARE_WITH_TIMEOUT(window->panels().text(2), QStringLiteral("The next popup will NOT be allowed."),
                               kStepTimeout);
-    QVERIFY(!shared().allowNext);
+    QVERIFY(!program.state.allowNext);
     QVERIFY(!window->isVisible());
 
     // A window destroyed without its unload still gives the key back.
@@ -852,6 +877,143 @@ void TestProgram::closeBoxEndsTheProgramWithTheSettingsSaved()
     QCOMPARE(stored(Settings::kStopped), QStringLiteral("7"));
     QCOMPARE(stored(Settings::kAllowed), QStringLiteral("brindlemark.example\r\n"));
     QCOMPARE(stored(Settings::kState), QStringLiteral("up"));
+}
+
+void TestProgram::endingWhileTheSetupQuestionIsOpenLetsThePopupGo_data()
+{
+    QTest::addColumn<bool>("throughTheMenu");
+    QTest::newRow("SIGTERM") << false;
+    QTest::newRow("File > Exit") << true;
+}
+
+void TestProgram::endingWhileTheSetupQuestionIsOpenLetsThePopupGo()
+{
+    QFETCH(bool, throughTheMenu);
+    if (!test::ChromiumProcess::available())
+        QSKIP("Chromium is not installed");
+    QVERIFY(startDesktop(true));
+    // Setup mode on; the other stored values in forms the program reads but
+    // never writes, so each of the nine comes back rewritten by the unload.
+    seed({{Settings::kAuto, QStringLiteral("1")},
+          {Settings::kShowHelp, QStringLiteral("0")},
+          {Settings::kRunAtStart, QStringLiteral(" 0")},
+          {Settings::kOnTop, QStringLiteral(" 0")},
+          {Settings::kStopPop, QStringLiteral(" 1")},
+          {Settings::kStopped, QStringLiteral("0007")},
+          {Settings::kAllowed, QStringLiteral("stale")},
+          {Settings::kDisallowed, QStringLiteral("stale")},
+          {Settings::kLinks, QStringLiteral(" 0")}});
+    QVERIFY(writeList(QStringLiteral("allowed.txt"), "one.example\r\n"));
+    QVERIFY(writeList(QStringLiteral("disallowed.txt"), "bad.example\r\n"));
+
+    // A browser in the standard profile folder under this test's
+    // XDG_CONFIG_HOME, where the program looks for a user's browser.
+    test::HttpCounter http;
+    QVERIFY(http.listen());
+    const QString openerPath = QStringLiteral("/setup-opener");
+    const QString popupPath = QStringLiteral("/setup-popup");
+    http.setPage(openerPath, "<!doctype html><title>opener</title><p>opener");
+    test::ChromiumProcess chrome;
+    QVERIFY(chrome.start(m_env->configHome() + QStringLiteral("/chromium")));
+    test::CdpTestClient client;
+    QVERIFY(client.open(chrome.browserWsUrl()));
+    QVERIFY(!client.call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}})
+                 .contains(QStringLiteral("error")));
+
+    QVERIFY(startProgram());
+    const xcb_window_t window = waitForMainWindow();
+    QVERIFY2(window, qPrintable(m_program->outcome()));
+    // The program is connected once it has attached to the browser's first
+    // page (this client attaches to nothing by itself).
+    QString opener;
+    const auto programAttached = [&] {
+        for (const QJsonObject &page : client.pageTargets()) {
+            if (page.value(QStringLiteral("attached")).toBool())
+                opener = page.value(QStringLiteral("targetId")).toString();
+        }
+        return !opener.isEmpty();
+    };
+    QVERIFY2(waitFor(programAttached, kStartTimeout), "the program did not connect to the browser");
+
+    // That page, which the program has let run since it connected, goes to
+    // an unlisted site. (A tab that opens a popup before the program has let
+    // the tab itself run is another case.)
+    const QString session = client.attach(opener);
+    QVERIFY(!session.isEmpty());
+    const QString openerUrl = http.url(openerPath);
+    QVERIFY(!client.call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), openerUrl}}, session)
+                 .contains(QStringLiteral("error")));
+    QVERIFY(waitFor(
+        [&] {
+            return client.evaluate(session, QStringLiteral("document.readyState === 'complete' && location.href"))
+                       .toString() == openerUrl;
+        },
+        kStepTimeout));
+    QCOMPARE(http.count(openerPath), 1);
+
+    // An unlisted site opens a popup: it is held and the question comes up.
+    client.post(QStringLiteral("Runtime.evaluate"),
+                {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(popupPath)}}, session);
+    const auto created = client.waitEvent(
+        QStringLiteral("Target.targetCreated"),
+        [&](const test::CdpTestClient::Event &e) {
+            return e.params.value(QStringLiteral("targetInfo"))
+                       .toObject()
+                       .value(QStringLiteral("openerId"))
+                       .toString() == opener;
+        },
+        kStepTimeout);
+    QVERIFY2(created, "the page opened no window");
+    const QString popup =
+        created->params.value(QStringLiteral("targetInfo")).toObject().value(QStringLiteral("targetId")).toString();
+    xcb_window_t prompt = 0;
+    QVERIFY2(waitFor([&] { return (prompt = programWindowNamed(*m_desktop, QStringLiteral("Popup Detected!"))) != 0; },
+                     kStepTimeout),
+             "the setup question did not come up");
+    QTest::qWait(300);
+    QCOMPARE(http.count(popupPath), 0); // held while the question is open
+    QVERIFY(m_program->running());
+
+    QElapsedTimer ending;
+    if (throughTheMenu) {
+        // File is the first entry of the menu bar, at the top left of the
+        // window's client area; its first item is Exit.
+        QVERIFY(m_desktop->activate(window));
+        const QPoint file(14, 10);
+        QVERIFY(!m_desktop->geometry(prompt).contains(m_desktop->geometry(window).topLeft() + file));
+        QVERIFY(
+            tool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(window),
+                  QString::number(file.x()), QString::number(file.y()), QStringLiteral("click"), QStringLiteral("1")}));
+        QVERIFY2(waitFor([&] { return !programPopups(*m_desktop).isEmpty(); }, kStepTimeout), "no File menu");
+        QVERIFY(keys({QStringLiteral("Down")}));
+        ending.start();
+        QVERIFY(keys({QStringLiteral("Return")}));
+    } else {
+        ending.start();
+        QVERIFY(m_program->signal(SIGTERM));
+    }
+    QVERIFY2(m_program->waitForEnd(1000), qPrintable(m_program->outcome()));
+    const qint64 endedAfter = ending.elapsed();
+    QVERIFY2(m_program->endedCleanly(), qPrintable(m_program->outcome()));
+    qInfo("ended %lld ms after it was asked to", endedAfter);
+
+    QCOMPARE(stored(Settings::kRunAtStart), QStringLiteral("0"));
+    QCOMPARE(stored(Settings::kOnTop), QStringLiteral("0"));
+    QCOMPARE(stored(Settings::kAuto), QStringLiteral("1"));
+    QCOMPARE(stored(Settings::kStopPop), QStringLiteral("1"));
+    QCOMPARE(stored(Settings::kStopped), QStringLiteral("7"));
+    QCOMPARE(stored(Settings::kAllowed), QStringLiteral("one.example\r\n"));
+    QCOMPARE(stored(Settings::kDisallowed), QStringLiteral("bad.example\r\n"));
+    QCOMPARE(stored(Settings::kLinks), QStringLiteral("0"));
+    QCOMPARE(stored(Settings::kState), QStringLiteral("up"));
+
+    // The popup is not left a blank tab: it loads, or it is gone.
+    QVERIFY2(waitFor([&] { return http.count(popupPath) >= 1 || !client.targetExists(popup); }, 5000),
+             "the held popup was left blank");
+    qInfo("the popup %s", http.count(popupPath) >= 1 ? "loaded" : "was closed");
+    // Its opener runs on.
+    QCOMPARE(client.evaluate(session, QStringLiteral("6 * 7")).toInt(), 42);
+    client.close();
 }
 
 // The test process's own widgets need a real display with a window manager

@@ -3,8 +3,10 @@
 // Super+Z, and is shared correctly with other X clients.
 
 #include "platform/globalhotkey.h"
+#include "platform/linux/x11globalhotkey.h"
 #include "support/testenv.h"
 #include "support/x11session.h"
+#include "ui/hotkeybinding.h"
 
 #include <xcb/xcb_keysyms.h>
 
@@ -83,14 +85,38 @@ class TestX11Hotkey : public QObject
 {
     Q_OBJECT
 
+    // The program's hotkey on this process's X connection, bound to a target
+    // the way the main window binds it while it is loaded.
+    std::unique_ptr<X11GlobalHotkey> m_hotkey;
+    std::unique_ptr<HotkeyBinding> m_binding;
+
+    // Binds the key to the target; a binding made before is released first,
+    // as the owner of a binding lets go of it before it makes a new one.
+    void bind(QObject *target)
+    {
+        m_binding.reset();
+        m_binding = std::make_unique<HotkeyBinding>(*m_hotkey, target);
+    }
+    void unbind() { m_binding.reset(); }
+    bool registered() const { return m_hotkey && m_hotkey->isRegistered(); }
+
 private slots:
-    void initTestCase() { QVERIFY(zKeycode() != 0); }
+    void initTestCase()
+    {
+        QVERIFY(zKeycode() != 0);
+        m_hotkey.reset(X11GlobalHotkey::forApplication());
+        QVERIFY(m_hotkey);
+    }
 
     void cleanup()
     {
-        UnhookWindow();
-        QVERIFY(!hotkeyRegistered());
+        unbind();
+        if (!m_hotkey)
+            m_hotkey.reset(X11GlobalHotkey::forApplication());
+        QVERIFY(!registered());
     }
+
+    void cleanupTestCase() { m_hotkey.reset(); }
 
     void pressWhileHiddenReachesTheTarget()
     {
@@ -99,8 +125,8 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.hide();
-        HookWindow(&window, &target);
-        QVERIFY(hotkeyRegistered());
+        bind(&target);
+        QVERIFY(registered());
         key(QStringLiteral("super+z"));
         QVERIFY(waitFor([&] { return target.presses == 1; }));
         key(QStringLiteral("super+z"));
@@ -114,16 +140,15 @@ private slots:
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        HookWindow(&window, &target);
+        bind(&target);
         key(QStringLiteral("super+z"));
         QVERIFY(waitFor([&] { return target.presses == 1; }));
     }
 
     void otherCombinationsAreNotTheHotkey()
     {
-        QWidget window;
         Target target;
-        HookWindow(&window, &target);
+        bind(&target);
         key(QStringLiteral("z"));
         key(QStringLiteral("shift+super+z"));
         key(QStringLiteral("ctrl+super+z"));
@@ -146,9 +171,8 @@ private slots:
     void lockKeysDoNotMatter()
     {
         QFETCH(QStringList, locks);
-        QWidget window;
         Target target;
-        HookWindow(&window, &target);
+        bind(&target);
         for (const QString &lock : locks)
             key(lock); // on
         key(QStringLiteral("super+z"));
@@ -160,14 +184,13 @@ private slots:
 
     void anotherProgramCannotTakeTheKeyUntilUnhooked()
     {
-        QWidget window;
         Target target;
-        HookWindow(&window, &target);
-        QVERIFY(hotkeyRegistered());
+        bind(&target);
+        QVERIFY(registered());
         QCOMPARE(otherClientGrab(), kBadAccess);
         QCOMPARE(otherClientGrab(XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2), kBadAccess);
-        UnhookWindow();
-        QVERIFY(!hotkeyRegistered());
+        unbind();
+        QVERIFY(!registered());
         QCOMPARE(otherClientGrab(), 0);
         QCOMPARE(otherClientGrab(XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2), 0);
         otherClientUngrab();
@@ -190,10 +213,9 @@ private slots:
         QFETCH(int, heldModifiers);
         const auto held = static_cast<uint16_t>(heldModifiers);
         QCOMPARE(otherClientGrab(held), 0);
-        QWidget window;
         Target target;
-        HookWindow(&window, &target);
-        QVERIFY(!hotkeyRegistered());
+        bind(&target);
+        QVERIFY(!registered());
         otherClientUngrab(held);
         // None of the other combinations was kept by this program.
         for (int extra : {0, int(XCB_MOD_MASK_LOCK), int(XCB_MOD_MASK_2), int(XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2)}) {
@@ -201,35 +223,51 @@ private slots:
             QCOMPARE(otherClientGrab(modifiers), 0);
             otherClientUngrab(modifiers);
         }
-        UnhookWindow(); // harmless after a failed registration
+        unbind(); // harmless after a failed registration
     }
 
-    void destroyingTheWindowReleasesTheKey()
+    void targetGoneFirstThenTheBindingReleasesTheKey()
     {
-        auto window = std::make_unique<QWidget>();
-        Target target;
-        HookWindow(window.get(), &target);
-        QVERIFY(hotkeyRegistered());
-        window.reset();
-        QVERIFY(!hotkeyRegistered());
+        // The main window owns the binding; its hidden target may go first
+        // while the window is torn down.
+        auto target = std::make_unique<Target>();
+        bind(target.get());
+        QVERIFY(registered());
+        target.reset();
+        key(QStringLiteral("super+z")); // nothing left to tell; nothing breaks
+        QTest::qWait(100);
+        QVERIFY(registered());
+        QCOMPARE(otherClientGrab(), kBadAccess);
+        unbind();
+        QVERIFY(!registered());
         QCOMPARE(otherClientGrab(), 0);
         otherClientUngrab();
     }
 
+    void destroyingTheHotkeyReleasesTheKey()
+    {
+        Target target;
+        bind(&target);
+        QVERIFY(registered());
+        m_hotkey.reset(); // as when the desktop services go before the window
+        QCOMPARE(otherClientGrab(), 0);
+        otherClientUngrab();
+        unbind(); // the binding's own release is harmless now
+    }
+
     void hookingAgainHoldsTheKeyOnce()
     {
-        QWidget window;
         Target first;
         Target second;
-        HookWindow(&window, &first);
-        HookWindow(&window, &second);
-        QVERIFY(hotkeyRegistered());
+        bind(&first);
+        bind(&second);
+        QVERIFY(registered());
         key(QStringLiteral("super+z"));
         QVERIFY(waitFor([&] { return second.presses == 1; }));
         QTest::qWait(50);
         QCOMPARE(first.presses, 0);
         QCOMPARE(second.presses, 1);
-        UnhookWindow();
+        unbind();
         QCOMPARE(otherClientGrab(), 0);
         otherClientUngrab();
     }

@@ -2,10 +2,12 @@
 // state is set and cleared, keeps the window in front of others, survives
 // hiding, and never moves or resizes the window.
 
+#include "platform/linux/desktopplatform.h"
+#include "platform/linux/x11windowstacker.h"
+#include "platform/platformservices.h"
+#include "platform/windowstacker.h"
 #include "support/testenv.h"
 #include "support/x11session.h"
-#include "platform/windowstacker.h"
-#include "platform/linux/x11windowstacker.h"
 
 #include <QApplication>
 #include <QTest>
@@ -63,13 +65,20 @@ class TestX11Stacking : public QObject
 {
     Q_OBJECT
 
+    // The desktop services the program gets; their stacker is the one used.
+    std::unique_ptr<DesktopPlatform> m_platform;
+    WindowStacker &stacker() const { return *m_platform->services().stacker; }
+
 private slots:
     void initTestCase()
     {
         QVERIFY(X11Session::current());
+        m_platform = std::make_unique<DesktopPlatform>();
         // On X11 the program's stacker is the window manager's one.
-        QVERIFY(dynamic_cast<X11WindowStacker *>(&windowStacker()));
+        QVERIFY(dynamic_cast<X11WindowStacker *>(m_platform->services().stacker));
     }
+
+    void cleanupTestCase() { m_platform.reset(); }
 
     void aboveIsSetAndClearedWithoutMovingTheWindow()
     {
@@ -81,16 +90,15 @@ private slots:
         const QRect outer = s->geometry(frame);
         QVERIFY(!xpropState(*w).contains("_NET_WM_STATE_ABOVE"));
 
-        clsOnTop onTop;
-        onTop.MakeTopMost(w.get());
+        stacker().keepOnTop(w.get(), true);
         QVERIFY(waitFor([&] { return xpropState(*w).contains("_NET_WM_STATE_ABOVE"); }));
-        QVERIFY(windowStacker().isAbove(w.get()));
+        QVERIFY(stacker().isAbove(w.get()));
         QCOMPARE(s->geometry(idOf(*w)), client);
         QCOMPARE(s->geometry(frame), outer);
 
-        onTop.MakeNormal(w.get());
+        stacker().keepOnTop(w.get(), false);
         QVERIFY(waitFor([&] { return !xpropState(*w).contains("_NET_WM_STATE_ABOVE"); }));
-        QVERIFY(!windowStacker().isAbove(w.get()));
+        QVERIFY(!stacker().isAbove(w.get()));
         QCOMPARE(s->geometry(idOf(*w)), client);
         QCOMPARE(s->geometry(frame), outer);
     }
@@ -100,7 +108,7 @@ private slots:
         auto a = makeWindow(QStringLiteral("stack-a"), {100, 100});
         auto b = makeWindow(QStringLiteral("stack-b"), {150, 150});
         QVERIFY(showManaged(*a));
-        SetFormOnTop(a.get(), true);
+        stacker().keepOnTop(a.get(), true);
         QVERIFY(waitFor([&] { return hasAbove(*a); }));
         QVERIFY(showManaged(*b));
         QVERIFY(X11Session::current()->activate(idOf(*b)));
@@ -108,7 +116,7 @@ private slots:
 
         // Back in the ordinary band it stays in front (on top of that band)
         // until another window is raised over it.
-        SetFormOnTop(a.get(), false);
+        stacker().keepOnTop(a.get(), false);
         QVERIFY(waitFor([&] { return !hasAbove(*a); }));
         QVERIFY(waitFor([&] { return stackIndex(*a) > stackIndex(*b); }));
         QVERIFY(X11Session::current()->activate(idOf(*a)));
@@ -123,12 +131,11 @@ private slots:
         QVERIFY(showManaged(*w));
         QVERIFY(showManaged(*marker));
         const QRect before = X11Session::current()->geometry(idOf(*w));
-        clsOnTop onTop;
-        onTop.MakeTopMost(w.get());
-        onTop.MakeTopMost(w.get());
+        stacker().keepOnTop(w.get(), true);
+        stacker().keepOnTop(w.get(), true);
         // The manager handles requests in order: once the marker's change is
         // visible, both of the window's have been handled.
-        onTop.MakeTopMost(marker.get());
+        stacker().keepOnTop(marker.get(), true);
         QVERIFY(waitFor([&] { return hasAbove(*marker); }));
         QVERIFY(hasAbove(*w));
         QCOMPARE(X11Session::current()->geometry(idOf(*w)), before);
@@ -148,8 +155,8 @@ private slots:
         const QStringList state = s->netWmState(idOf(*a));
         const QRect geometry = s->geometry(idOf(*a));
 
-        clsOnTop().MakeNormal(a.get());
-        SetFormOnTop(marker.get(), true);
+        stacker().keepOnTop(a.get(), false);
+        stacker().keepOnTop(marker.get(), true);
         QVERIFY(waitFor([&] { return hasAbove(*marker); }));
         QCOMPARE(s->netWmState(idOf(*a)), state);
         QCOMPARE(s->geometry(idOf(*a)), geometry);
@@ -160,9 +167,8 @@ private slots:
     {
         auto w = makeWindow(QStringLiteral("stack-a"), {100, 100});
         auto other = makeWindow(QStringLiteral("stack-b"), {150, 150});
-        clsOnTop onTop;
-        onTop.MakeTopMost(w.get()); // never shown yet
-        QVERIFY(windowStacker().isAbove(w.get()));
+        stacker().keepOnTop(w.get(), true); // never shown yet
+        QVERIFY(stacker().isAbove(w.get()));
         QVERIFY(showManaged(*w));
         QVERIFY(waitFor([&] { return hasAbove(*w); }));
         QVERIFY(showManaged(*other));
@@ -179,9 +185,9 @@ private slots:
         // Taken out of the band while hidden: shown as an ordinary window.
         w->hide();
         QVERIFY(waitFor([&] { return X11Session::current()->wmState(idOf(*w)) != 1; }));
-        onTop.MakeNormal(w.get());
+        stacker().keepOnTop(w.get(), false);
         QVERIFY(showManaged(*w));
-        SetFormOnTop(other.get(), true); // marker: handled after the map
+        stacker().keepOnTop(other.get(), true); // marker: handled after the map
         QVERIFY(waitFor([&] { return hasAbove(*other); }));
         QVERIFY(!hasAbove(*w));
     }
@@ -192,7 +198,7 @@ private slots:
         QVERIFY(showManaged(*w));
         w->showMinimized();
         QVERIFY(waitFor([&] { return X11Session::current()->wmState(idOf(*w)) == 3; }));
-        SetFormOnTop(w.get(), true);
+        stacker().keepOnTop(w.get(), true);
         QVERIFY(waitFor([&] { return hasAbove(*w); }));
         w->showNormal();
         QVERIFY(waitFor([&] { return X11Session::current()->wmState(idOf(*w)) == 1; }));
@@ -204,9 +210,9 @@ private slots:
         auto w = makeWindow(QStringLiteral("stack-a"), {100, 100});
         auto *child = new QWidget(w.get());
         QVERIFY(showManaged(*w));
-        clsOnTop().MakeTopMost(child);
+        stacker().keepOnTop(child, true);
         QVERIFY(waitFor([&] { return hasAbove(*w); }));
-        QVERIFY(windowStacker().isAbove(child));
+        QVERIFY(stacker().isAbove(child));
     }
 };
 

@@ -1,11 +1,16 @@
 // The tray icon in a real notification area (trayer on Xvfb), driven with
 // xdotool: it docks, also when the area appears after it; a click and a
-// context click open the menu at the mouse, other clicks and a double click's
-// second click do not; it leaves when removed.
+// context click open the main window's tray menu at the mouse, other clicks
+// and a double click's second click do not; it leaves when removed. The icon
+// is the real one and the menu opens through the real main window, which puts
+// its icon up when it loads.
 
+#include "core/settingsstore.h"
 #include "platform/trayicon.h"
+#include "support/programfixture.h"
 #include "support/testenv.h"
 #include "support/x11session.h"
+#include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -21,8 +26,6 @@ using wendral::test::waitFor;
 using wendral::test::X11Session;
 
 namespace {
-
-constexpr quint32 kId = 4711;
 
 bool xdotool(const QStringList &arguments)
 {
@@ -49,21 +52,29 @@ class TestX11Tray : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QWidget> form;
-    std::unique_ptr<QMenu> menu;
+    std::unique_ptr<test::ProgramFixture> program;
+    std::unique_ptr<SystemTrayIcon> tray;
+    std::unique_ptr<MainWindow> mainWindow;
+    QMenu *menu = nullptr;
     QStringList chosen;
 
+    // The main window's load puts the icon into the notification area.
     QSystemTrayIcon *addIcon()
     {
-        AddTrayIcon(form.get(), kId, QIcon(QStringLiteral(":/icons/wendral.svg")), QStringLiteral("Animated TrayIcon"));
-        return trayIcon(kId);
+        mainWindow = std::make_unique<MainWindow>(program->context);
+        mainWindow->load();
+        menu = mainWindow->trayMenu();
+        for (QAction *action : menu->actions())
+            connect(action, &QAction::triggered, this, [this, action] { chosen.append(action->text()); });
+        return tray->systemIcon();
     }
+    bool trayAvailable() const { return tray->isAvailable(); }
 
     // Waits until the icon sits in the notification area (trayer's 120 x 32
     // strip at the top right); its centre then.
     QPoint dockedCentre(QSystemTrayIcon *icon) const
     {
-        const QRect screen = form->screen()->geometry();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
         const QRect strip(screen.right() - 119, 0, 120, 32);
         QRect where;
         const bool docked = waitFor([&] {
@@ -85,31 +96,29 @@ private slots:
 
     void init()
     {
-        form = std::make_unique<QWidget>();
-        form->setWindowTitle(QStringLiteral("tray-owner"));
-        menu = std::make_unique<QMenu>();
+        program = std::make_unique<test::ProgramFixture>();
+        // The real icon in place of the fixture's stand-in.
+        tray = std::make_unique<SystemTrayIcon>();
+        program->platform.services.tray = tray.get();
+        program->settings.write(Settings::kShowHelp, QStringLiteral("0"));
         chosen.clear();
-        for (const char *text : {"Close this menu", "Show program", "Allow next popup (win-z)", "Exit"}) {
-            QAction *action = menu->addAction(QString::fromLatin1(text));
-            connect(action, &QAction::triggered, this, [this, action] { chosen.append(action->text()); });
-        }
-        setTrayMenuProvider([this] { return menu.get(); });
     }
 
     void cleanup()
     {
-        menu->hide();
-        RemoveTrayIcon(kId);
-        setTrayMenuProvider(nullptr);
-        menu.reset();
-        form.reset();
+        if (menu)
+            menu->hide();
+        menu = nullptr;
+        mainWindow.reset();
+        tray.reset();
+        program.reset();
         X11Session::current()->stopTray();
     }
 
     void clickAndContextClickOpenTheMenuAtTheMouse()
     {
         QVERIFY(X11Session::current()->startTray());
-        QVERIFY(waitFor([] { return trayAvailable(); }));
+        QVERIFY(waitFor([&] { return trayAvailable(); }));
         QSystemTrayIcon *icon = addIcon();
         const QPoint centre = dockedCentre(icon);
         QVERIFY(centre.x() >= 0);
@@ -122,12 +131,13 @@ private slots:
         const QRect shown = menu->geometry();
         QCOMPARE(shown.top(), centre.y());
         QVERIFY(shown.left() <= centre.x());
-        QVERIFY(form->screen()->geometry().contains(shown));
+        QVERIFY(QGuiApplication::primaryScreen()->geometry().contains(shown));
 
         const QByteArray dir = qgetenv("WENDRAL_SCREENSHOT_DIR");
         if (!dir.isEmpty()) {
             QTest::qWait(200);
-            const QRect area = shown.united(icon->geometry()).adjusted(-200, -20, 20, 40) & form->screen()->geometry();
+            const QRect area = shown.united(icon->geometry()).adjusted(-200, -20, 20, 40) &
+                               QGuiApplication::primaryScreen()->geometry();
             int code = -1;
             test::runTool(
                 QStringLiteral("import"),
@@ -168,7 +178,7 @@ private slots:
         const QPoint centre = dockedCentre(icon);
         QVERIFY(centre.x() >= 0);
         QVERIFY(moveMouse(centre));
-        QSignalSpy shown(menu.get(), &QMenu::aboutToShow);
+        QSignalSpy shown(menu, &QMenu::aboutToShow);
         QVERIFY(click(1, 2));
         QVERIFY(waitFor([&] { return shown.count() >= 1; }));
         QTest::qWait(300);
@@ -178,13 +188,13 @@ private slots:
 
     void iconAppearsWhenATrayAppearsLater()
     {
-        QVERIFY(waitFor([] { return !trayAvailable(); }));
+        QVERIFY(waitFor([&] { return !trayAvailable(); }));
         QSystemTrayIcon *icon = addIcon();
         QVERIFY(icon);
         QVERIFY(icon->isVisible());
         QTest::qWait(100);
         QVERIFY(X11Session::current()->startTray());
-        QVERIFY(waitFor([] { return trayAvailable(); }));
+        QVERIFY(waitFor([&] { return trayAvailable(); }));
         const QPoint centre = dockedCentre(icon);
         QVERIFY(centre.x() >= 0);
         QVERIFY(moveMouse(centre));
@@ -195,7 +205,7 @@ private slots:
         // The notification area goes away and comes back (a panel restart):
         // the icon docks again by itself.
         X11Session::current()->stopTray();
-        QVERIFY(waitFor([] { return !trayAvailable(); }));
+        QVERIFY(waitFor([&] { return !trayAvailable(); }));
         QVERIFY(X11Session::current()->startTray());
         QVERIFY(dockedCentre(icon).x() >= 0);
     }
@@ -206,8 +216,9 @@ private slots:
         QSystemTrayIcon *icon = addIcon();
         const QPoint centre = dockedCentre(icon);
         QVERIFY(centre.x() >= 0);
-        RemoveTrayIcon(kId);
-        QVERIFY(!trayIcon(kId));
+        tray->hide(); // what the main window's unload does
+        QVERIFY(!tray->isShown());
+        QVERIFY(!tray->systemIcon());
         // Nothing of ours is left under the pointer there.
         QVERIFY(moveMouse(centre));
         QVERIFY(waitFor([] { return !QApplication::widgetAt(QCursor::pos()); }, 2000));

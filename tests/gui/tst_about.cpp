@@ -2,11 +2,11 @@
 // address opening the website window.
 
 #include "core/productinfo.h"
-#include "core/textfile.h"
-#include "ui/twips.h"
-#include "ui/aboutwindow.h"
 #include "core/profile.h"
+#include "support/programfixture.h"
 #include "support/testenv.h"
+#include "ui/aboutwindow.h"
+#include "ui/twips.h"
 #include "ui/webengine.h"
 #include "ui/websitewindow.h"
 
@@ -81,7 +81,11 @@ private slots:
     void websiteRowOpensOrRaisesWebsiteWindow();
 
 private:
+    AboutWindow *openAbout() { return AboutWindow::open(m_program->context); }
+    WebsiteWindow *website() const { return m_program->windows.website; }
+
     test::TestEnvironment m_env;
+    std::unique_ptr<test::ProgramFixture> m_program;
     BlockMaker m_block;
 };
 
@@ -93,25 +97,28 @@ void TestAbout::initTestCase()
 
 void TestAbout::init()
 {
-    resetProfile();
-    InitProfile();
+    // The identity as the splash loads it from the build.
+    m_program = std::make_unique<test::ProgramFixture>();
+    m_program->profile = BrandingProfile::fromBuild();
 }
 
 void TestAbout::cleanup()
 {
-    delete AboutWindow::instance();
-    QVERIFY(!AboutWindow::instance());
+    delete m_program->windows.about;
+    QVERIFY(!m_program->windows.about);
+    // The windows hold the fixture's context: none may outlive it.
+    delete m_program->windows.website;
+    m_program.reset();
 }
 
 void TestAbout::cleanupTestCase()
 {
-    delete WebsiteWindow::instance();
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
 }
 
 void TestAbout::showsProductVersionOwnerAndWebsite()
 {
-    AboutWindow *about = AboutWindow::open();
+    AboutWindow *about = openAbout();
     QVERIFY(about && about->isVisible());
     QCOMPARE(about->windowTitle(), QStringLiteral("About Wendral"));
     QCOMPARE(about->label(QStringLiteral("Label1"))->text(), QStringLiteral("Wendral"));
@@ -139,8 +146,8 @@ void TestAbout::showsProductVersionOwnerAndWebsite()
 void TestAbout::captionComesFromTheProfile()
 {
     // The caption reads the profile while the rows read the metadata.
-    profile().productName = QStringLiteral("Other Name");
-    AboutWindow *about = AboutWindow::open();
+    m_program->profile.productName = QStringLiteral("Other Name");
+    AboutWindow *about = openAbout();
     QCOMPARE(about->windowTitle(), QStringLiteral("About Other Name"));
     QCOMPARE(about->label(QStringLiteral("Label1"))->text(), ProductInfo::productName());
 }
@@ -149,7 +156,7 @@ void TestAbout::layoutTextsNeverShown()
 {
     ShowWatcher watcher;
     qApp->installEventFilter(&watcher);
-    AboutWindow *about = AboutWindow::open();
+    AboutWindow *about = openAbout();
     qApp->removeEventFilter(&watcher);
     QVERIFY(about);
     QVERIFY(watcher.sawShow);
@@ -171,7 +178,7 @@ void TestAbout::layoutTextsNeverShown()
 
 void TestAbout::tabOrderAsLaidOut()
 {
-    AboutWindow *about = AboutWindow::open();
+    AboutWindow *about = openAbout();
     const QStringList laidOut{
         QStringLiteral("Label2"),     QStringLiteral("Label3"),     QStringLiteral("Label4"),
         QStringLiteral("lblWebsite"), QStringLiteral("lblCompany"), QStringLiteral("lblVersion"),
@@ -189,45 +196,45 @@ void TestAbout::tabOrderAsLaidOut()
 
 void TestAbout::oneInstanceUntilClosed()
 {
-    AboutWindow *first = AboutWindow::open();
-    QCOMPARE(AboutWindow::open(), first);
-    QCOMPARE(AboutWindow::instance(), first);
+    AboutWindow *first = openAbout();
+    QCOMPARE(openAbout(), first);
+    QCOMPARE(m_program->windows.about.data(), first);
     QPointer<AboutWindow> gone = first;
     QVERIFY(first->close());
     QTRY_VERIFY(gone.isNull());
-    QVERIFY(!AboutWindow::instance());
-    AboutWindow *second = AboutWindow::open();
+    QVERIFY(!m_program->windows.about);
+    AboutWindow *second = openAbout();
     QVERIFY(second);
     QCOMPARE(second->label(QStringLiteral("lblVersion"))->text(), QStringLiteral("1.0"));
 }
 
 void TestAbout::websiteRowOpensOrRaisesWebsiteWindow()
 {
-    QVERIFY(!WebsiteWindow::instance());
-    AboutWindow *about = AboutWindow::open();
+    QVERIFY(!website());
+    AboutWindow *about = openAbout();
     QLabel *row = about->label(QStringLiteral("lblWebsite"));
     QVERIFY(QTest::qWaitForWindowExposed(about));
 
     // Only a left click opens it.
     QTest::mouseClick(row, Qt::RightButton, {}, row->rect().center());
-    QVERIFY(!WebsiteWindow::instance());
+    QVERIFY(!website());
 
     QTest::mouseClick(row, Qt::LeftButton, {}, row->rect().center());
-    WebsiteWindow *site = WebsiteWindow::instance();
+    WebsiteWindow *site = website();
     QVERIFY(site);
     QVERIFY(site->isVisible());
     QVERIFY(about->isVisible()); // the About window stays open
     QCOMPARE(site->windowTitle(), ProductInfo::website());
-    QSignalSpy finished(site->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
+    QSignalSpy finished(site->browser()->page(), &QWebEnginePage::loadFinished);
     QVERIFY(finished.wait(15000));
     QVERIFY(m_block.makerRequests.load() >= 1);
 
     // A second click brings the same window forward without loading anything.
     site->showMinimized();
     const int requests = m_block.makerRequests.load();
-    QSignalSpy started(site->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
+    QSignalSpy started(site->browser()->page(), &QWebEnginePage::loadStarted);
     QTest::mouseClick(row, Qt::LeftButton, {}, row->rect().center());
-    QCOMPARE(WebsiteWindow::instance(), site);
+    QCOMPARE(website(), site);
     QVERIFY(!(site->windowState() & Qt::WindowMinimized));
     QTest::qWait(400);
     QCOMPARE(started.count(), 0);
@@ -240,8 +247,8 @@ void TestAbout::websiteRowOpensOrRaisesWebsiteWindow()
     QTRY_VERIFY(closed.isNull());
     QCOMPARE(row->focusPolicy(), Qt::StrongFocus);
     QTest::keyClick(row, Qt::Key_Return);
-    QVERIFY(WebsiteWindow::instance());
-    QVERIFY(WebsiteWindow::instance()->isVisible());
+    QVERIFY(website());
+    QVERIFY(website()->isVisible());
 }
 
 // Not a test: shows the About window and saves a picture of it with its
@@ -253,8 +260,9 @@ static int screenshot(const QString &path)
     char *argv[] = {name, nullptr};
     QApplication app(argc, argv);
     test::TestEnvironment env;
-    InitProfile();
-    AboutWindow *about = AboutWindow::open();
+    test::ProgramFixture program;
+    program.profile = BrandingProfile::fromBuild();
+    AboutWindow *about = AboutWindow::open(program.context);
     if (!QTest::qWaitForWindowExposed(about))
         return 3;
     QTest::qWait(1000);

@@ -1,13 +1,11 @@
 #include "core/paths.h"
-#include "core/productinfo.h"
-#include "core/textfile.h"
-#include "ui/twips.h"
 #include "core/settingsstore.h"
-#include "core/profile.h"
-#include "ui/skin.h"
-#include "support/testenv.h"
 #include "platform/windowstacker.h"
+#include "support/programfixture.h"
+#include "support/testenv.h"
 #include "ui/helpwindow.h"
+#include "ui/skin.h"
+#include "ui/twips.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -84,7 +82,11 @@ private slots:
     void screenshot();
 
 private:
+    HelpWindow *open() { return HelpWindow::open(m_program->context); }
+    bool helpWanted() const { return helpWantedAtStartup(m_program->settings); }
+
     std::unique_ptr<test::TestEnvironment> m_env;
+    std::unique_ptr<test::ProgramFixture> m_program;
     RecordingStacker m_stacker;
     QStringList m_writes;
 };
@@ -93,22 +95,18 @@ void TestHelpWindow::init()
 {
     m_env = std::make_unique<test::TestEnvironment>();
     QVERIFY(m_env->isValid());
+    m_program = std::make_unique<test::ProgramFixture>();
     m_stacker.calls.clear();
-    setWindowStacker(&m_stacker);
+    m_program->platform.services.stacker = &m_stacker;
     m_writes.clear();
-    Settings::setWriteObserver(
+    m_program->settings.setWriteObserver(
         [this](const QString &key, const QString &value) { m_writes << key + QLatin1Char('=') + value; });
-    resetProfile();
-    resetSkin();
 }
 
 void TestHelpWindow::cleanup()
 {
-    closeForm(HelpWindow::instance());
-    Settings::setWriteObserver({});
-    setWindowStacker(nullptr);
-    resetProfile();
-    resetSkin();
+    closeForm(m_program->windows.help);
+    m_program.reset();
     m_env.reset();
 }
 
@@ -136,21 +134,21 @@ void TestHelpWindow::presentDocumentShownWithStoredState()
     if (stored != QLatin1String("<absent>"))
         storeShowHelp(stored);
 
-    HelpWindow *form = HelpWindow::open();
+    HelpWindow *form = open();
     QVERIFY(form);
     QVERIFY(form->isVisible());
     QVERIFY(form->documentLoaded());
-    const QString text = form->rtf1()->document()->toPlainText();
+    const QString text = form->document()->document()->toPlainText();
     QVERIFY(text.contains(QLatin1String("What Wendral does")));
     QVERIFY(text.contains(QLatin1String("How Wendral finds your browsers")));
-    QCOMPARE(form->check1()->isChecked(), checked);
+    QCOMPARE(form->showAtStartupBox()->isChecked(), checked);
     QCOMPARE(m_writes, writes);
     // The window was put into the topmost band.
     QVERIFY(m_stacker.isAbove(form));
-    QVERIFY(form->rtf1()->isReadOnly());
+    QVERIFY(form->document()->isReadOnly());
     // The document is shown from its beginning.
-    QCOMPARE(form->rtf1()->textCursor().position(), 0);
-    QCOMPARE(form->rtf1()->verticalScrollBar()->value(), 0);
+    QCOMPARE(form->document()->textCursor().position(), 0);
+    QCOMPARE(form->document()->verticalScrollBar()->value(), 0);
 }
 
 void TestHelpWindow::missingDocumentShownEmpty()
@@ -159,12 +157,12 @@ void TestHelpWindow::missingDocumentShownEmpty()
     Paths::setProgramDir(emptyProgramDir.path());
     storeShowHelp(QStringLiteral("0"));
 
-    HelpWindow *form = HelpWindow::open();
+    HelpWindow *form = open();
     QVERIFY(form->isVisible()); // still shown, by the opener
     QVERIFY(!form->documentLoaded());
-    QVERIFY(form->rtf1()->document()->isEmpty());
-    QVERIFY(m_stacker.calls.isEmpty());   // not made topmost
-    QVERIFY(form->check1()->isChecked()); // the design state, whatever is stored
+    QVERIFY(form->document()->document()->isEmpty());
+    QVERIFY(m_stacker.calls.isEmpty());             // not made topmost
+    QVERIFY(form->showAtStartupBox()->isChecked()); // the design state, whatever is stored
     QVERIFY(m_writes.isEmpty());
 }
 
@@ -175,37 +173,37 @@ void TestHelpWindow::unreadableDocumentLeavesTextEmpty()
     QVERIFY(test::writeFile(programDir.filePath("Help.rtf"), "This is not a rich-text document."));
     storeShowHelp(QStringLiteral("0"));
 
-    HelpWindow *form = HelpWindow::open();
+    HelpWindow *form = open();
     QVERIFY(form->isVisible());
     QVERIFY(!form->documentLoaded());
-    QVERIFY(form->rtf1()->document()->isEmpty());
+    QVERIFY(form->document()->document()->isEmpty());
     // The steps after the failed one still run.
     QVERIFY(m_stacker.isAbove(form));
-    QVERIFY(!form->check1()->isChecked());
+    QVERIFY(!form->showAtStartupBox()->isChecked());
 }
 
 void TestHelpWindow::clearingAndCheckingTheBoxStoreAtOnce()
 {
-    HelpWindow *form = HelpWindow::open();
-    QVERIFY(form->check1()->isChecked());
-    QVERIFY(helpWantedAtStartup());
+    HelpWindow *form = open();
+    QVERIFY(form->showAtStartupBox()->isChecked());
+    QVERIFY(helpWanted());
 
-    QTest::mouseClick(form->check1(), Qt::LeftButton);
-    QVERIFY(!form->check1()->isChecked());
+    QTest::mouseClick(form->showAtStartupBox(), Qt::LeftButton);
+    QVERIFY(!form->showAtStartupBox()->isChecked());
     QCOMPARE(storedShowHelp().toString(), QStringLiteral("0"));
-    QVERIFY(!helpWantedAtStartup()); // the next start opens no help
+    QVERIFY(!helpWanted()); // the next start opens no help
 
     // "View Help" still opens it, with the box cleared.
     closeForm(form);
-    form = HelpWindow::open();
+    form = open();
     QVERIFY(form->isVisible());
     QVERIFY(form->documentLoaded());
-    QVERIFY(!form->check1()->isChecked());
+    QVERIFY(!form->showAtStartupBox()->isChecked());
 
-    QTest::mouseClick(form->check1(), Qt::LeftButton);
-    QVERIFY(form->check1()->isChecked());
+    QTest::mouseClick(form->showAtStartupBox(), Qt::LeftButton);
+    QVERIFY(form->showAtStartupBox()->isChecked());
     QCOMPARE(storedShowHelp().toString(), QStringLiteral("1"));
-    QVERIFY(helpWantedAtStartup());
+    QVERIFY(helpWanted());
     QCOMPARE(m_writes, (QStringList{"showHelp=0", "showHelp=0", "showHelp=1"}));
 }
 
@@ -227,29 +225,29 @@ void TestHelpWindow::startupTestNeedsExactlyOne()
     QFETCH(bool, opens);
     if (stored != QLatin1String("<absent>"))
         storeShowHelp(stored);
-    QCOMPARE(helpWantedAtStartup(), opens);
+    QCOMPARE(helpWanted(), opens);
 }
 
 void TestHelpWindow::openReusesTheLoadedWindowAndCloseUnloadsIt()
 {
-    QVERIFY(!HelpWindow::instance());
-    HelpWindow *first = HelpWindow::open();
-    QCOMPARE(HelpWindow::instance(), first);
-    QCOMPARE(HelpWindow::open(), first);      // a second opening shows the loaded window
+    QVERIFY(!m_program->windows.help);
+    HelpWindow *first = open();
+    QCOMPARE(m_program->windows.help.data(), first);
+    QCOMPARE(open(), first);             // a second opening shows the loaded window
     QCOMPARE(m_stacker.calls.size(), 1); // and does not load it again
 
     closeForm(first); // closing unloads it
-    QVERIFY(!HelpWindow::instance());
+    QVERIFY(!m_program->windows.help);
 
-    HelpWindow *second = HelpWindow::open(); // the next opening loads anew
+    HelpWindow *second = open(); // the next opening loads anew
     QVERIFY(second);
-    QCOMPARE(HelpWindow::instance(), second);
+    QCOMPARE(m_program->windows.help.data(), second);
     QCOMPARE(m_stacker.calls.size(), 2);
 }
 
 void TestHelpWindow::layoutGeometry()
 {
-    HelpWindow *form = HelpWindow::open();
+    HelpWindow *form = open();
     QCOMPARE(form->windowTitle(), QStringLiteral("Readme/Help"));
     QCOMPARE(pixelsToTwips(form->width()), 10290);
     QCOMPARE(pixelsToTwips(form->height()), 7920);
@@ -261,17 +259,17 @@ void TestHelpWindow::layoutGeometry()
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
     QVERIFY(flags & Qt::WindowCloseButtonHint);
 
-    const QRect rtf = form->rtf1()->geometry();
+    const QRect rtf = form->document()->geometry();
     QCOMPARE(
         QRect(pixelsToTwips(rtf.x()), pixelsToTwips(rtf.y()), pixelsToTwips(rtf.width()), pixelsToTwips(rtf.height())),
         QRect(0, 0, 10275, 7515));
-    const QRect box = form->check1()->geometry();
+    const QRect box = form->showAtStartupBox()->geometry();
     QCOMPARE(
         QRect(pixelsToTwips(box.x()), pixelsToTwips(box.y()), pixelsToTwips(box.width()), pixelsToTwips(box.height())),
         QRect(60, 7620, 1995, 255));
-    QCOMPARE(form->check1()->text(), QStringLiteral("Show at Startup"));
-    QCOMPARE(form->check1()->font().pointSizeF(), 8.25);
-    QCOMPARE(form->rtf1()->font().pointSizeF(), 8.25);
+    QCOMPARE(form->showAtStartupBox()->text(), QStringLiteral("Show at Startup"));
+    QCOMPARE(form->showAtStartupBox()->font().pointSizeF(), 8.25);
+    QCOMPARE(form->document()->font().pointSizeF(), 8.25);
     // The box sits below the text, inside the window.
     QVERIFY(box.top() >= rtf.bottom());
     QVERIFY(form->rect().contains(box));
@@ -279,7 +277,7 @@ void TestHelpWindow::layoutGeometry()
 
 void TestHelpWindow::centredWhenShown()
 {
-    HelpWindow *form = HelpWindow::open();
+    HelpWindow *form = open();
     QScreen *screen = form->screen();
     QVERIFY(screen);
     const QPoint centre = screen->availableGeometry().center();
@@ -294,14 +292,14 @@ void TestHelpWindow::centredWhenShown()
 
 void TestHelpWindow::skinStepRunsOnlyWhenEnabled()
 {
-    HelpWindow *plain = HelpWindow::open();
-    QVERIFY(!skinObject()); // the skin is never created while it is off
+    HelpWindow *plain = open();
+    QVERIFY(!m_program->skin.skinObject()); // the skin is never created while it is off
     closeForm(plain);
 
-    profile().skinEnabled = true;
-    HelpWindow *skinned = HelpWindow::open();
-    QVERIFY(skinObject());
-    QVERIFY(skinObject()->isApplied(skinned));
+    m_program->profile.skinEnabled = true;
+    HelpWindow *skinned = open();
+    QVERIFY(m_program->skin.skinObject());
+    QVERIFY(m_program->skin.skinObject()->isApplied(skinned));
     QVERIFY(skinned->documentLoaded()); // the other steps still ran
 }
 
@@ -311,7 +309,7 @@ void TestHelpWindow::screenshot()
     const QString out = qEnvironmentVariable("WENDRAL_SCREENSHOT");
     if (out.isEmpty())
         QSKIP("WENDRAL_SCREENSHOT names no file");
-    HelpWindow *form = HelpWindow::open();
+    HelpWindow *form = open();
     QVERIFY(QTest::qWaitForWindowExposed(form));
     QTest::qWait(500); // let the window manager draw its frame
     QScreen *screen = form->screen();

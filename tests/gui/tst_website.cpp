@@ -2,13 +2,13 @@
 // redirected to that server, so the window's own start page loads too.
 
 #include "core/productinfo.h"
-#include "core/textfile.h"
-#include "ui/twips.h"
-#include "core/programstate.h"
 #include "core/profile.h"
-#include "ui/skin.h"
-#include "support/testenv.h"
+#include "core/programstate.h"
 #include "platform/windowstacker.h"
+#include "support/programfixture.h"
+#include "support/testenv.h"
+#include "ui/skin.h"
+#include "ui/twips.h"
 #include "ui/webengine.h"
 #include "ui/websitewindow.h"
 
@@ -152,9 +152,11 @@ private slots:
 
 private:
     WebsiteWindow *window();
+    WebsiteWindow *loaded() const { return m_program->windows.website; }
     bool loadAndWait(const std::function<void()> &action, int timeoutMs = 15000);
 
     test::TestEnvironment m_env;
+    std::unique_ptr<test::ProgramFixture> m_program;
     PageServer m_server;
     RedirectMaker m_redirect;
     RecordingStacker m_stacker;
@@ -166,21 +168,23 @@ void TestWebsite::initTestCase()
     QVERIFY(m_server.start());
     m_redirect.port = m_server.port();
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(&m_redirect);
-    setWindowStacker(&m_stacker);
+    m_program = std::make_unique<test::ProgramFixture>();
+    m_program->platform.services.stacker = &m_stacker;
 }
 
 void TestWebsite::cleanupTestCase()
 {
-    delete WebsiteWindow::instance();
-    setWindowStacker(nullptr);
+    // The window holds the fixture's context: it goes first.
+    delete loaded();
+    m_program.reset();
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
 }
 
 WebsiteWindow *TestWebsite::window()
 {
-    WebsiteWindow *w = WebsiteWindow::instance();
+    WebsiteWindow *w = loaded();
     if (!w) {
-        w = WebsiteWindow::open();
+        w = WebsiteWindow::open(m_program->context);
         loadAndWait([] {});
     }
     return w;
@@ -189,10 +193,10 @@ WebsiteWindow *TestWebsite::window()
 // Runs the action and waits for the next load of the window's page to finish.
 bool TestWebsite::loadAndWait(const std::function<void()> &action, int timeoutMs)
 {
-    WebsiteWindow *w = WebsiteWindow::instance();
+    WebsiteWindow *w = loaded();
     if (!w)
         return false;
-    QSignalSpy finished(w->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
+    QSignalSpy finished(w->browser()->page(), &QWebEnginePage::loadFinished);
     action();
     return finished.count() > 0 || finished.wait(timeoutMs);
 }
@@ -268,16 +272,16 @@ void TestWebsite::arrangement()
 
 void TestWebsite::loadStepsInOrder()
 {
-    QVERIFY(!WebsiteWindow::instance());
-    resetProfile();
+    QVERIFY(!loaded());
+    m_program->profile = BrandingProfile{};
     m_stacker.calls.clear();
     const int homeHits = m_server.hits(QStringLiteral("/"));
 
-    WebsiteWindow *w = WebsiteWindow::open();
+    WebsiteWindow *w = WebsiteWindow::open(m_program->context);
     QVERIFY(w);
-    QCOMPARE(WebsiteWindow::instance(), w);
+    QCOMPARE(loaded(), w);
     // The load filled the profile again and captioned the window with the site.
-    QCOMPARE(profile().website, ProductInfo::website());
+    QCOMPARE(m_program->profile.website, ProductInfo::website());
     QCOMPARE(w->windowTitle(), ProductInfo::website());
     QCOMPARE(w->panelCount(), 2);
     QCOMPARE(m_stacker.calls, (QList<bool>{true, false}));
@@ -285,17 +289,17 @@ void TestWebsite::loadStepsInOrder()
     QVERIFY(w->isVisible());
 
     QStringList atStart;
-    auto c = connect(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted, w,
-                     [&atStart, w] { atStart << w->panelText(2); });
+    auto c =
+        connect(w->browser()->page(), &QWebEnginePage::loadStarted, w, [&atStart, w] { atStart << w->panelText(2); });
     const bool loaded = loadAndWait([] {});
     disconnect(c);
     QVERIFY(loaded);
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Wendral test home"));
     QCOMPARE(m_server.hits(QStringLiteral("/")), homeHits + 1);
-    const QString here = w->WebBrowser1()->url().toString();
+    const QString here = w->browser()->url().toString();
     QCOMPARE(here, m_server.url(QStringLiteral("/")));
     QCOMPARE(w->panelText(2), QStringLiteral("Completed ") + here);
-    QCOMPARE(w->Text1()->text(), here);
+    QCOMPARE(w->addressBox()->text(), here);
     // Load starts arrive through the event loop, after open() returned.
     QVERIFY(!atStart.isEmpty());
     for (const QString &text : atStart)
@@ -306,31 +310,31 @@ void TestWebsite::enterInAddressBoxNavigates()
 {
     WebsiteWindow *w = window();
     QStringList atStart;
-    auto c = connect(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted, w,
-                     [&atStart, w] { atStart << w->panelText(2); });
-    w->Text1()->clear();
+    auto c =
+        connect(w->browser()->page(), &QWebEnginePage::loadStarted, w, [&atStart, w] { atStart << w->panelText(2); });
+    w->addressBox()->clear();
     QVERIFY(loadAndWait([&] {
-        QTest::keyClicks(w->Text1(), m_server.url(QStringLiteral("/a")));
-        QTest::keyClick(w->Text1(), Qt::Key_Return);
+        QTest::keyClicks(w->addressBox(), m_server.url(QStringLiteral("/a")));
+        QTest::keyClick(w->addressBox(), Qt::Key_Return);
     }));
     disconnect(c);
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page A"));
     QCOMPARE(atStart.size(), 1);
     QVERIFY2(atStart.first().startsWith(QLatin1String("Opening ")), qPrintable(atStart.first()));
     QCOMPARE(w->panelText(2), QStringLiteral("Completed ") + m_server.url(QStringLiteral("/a")));
-    QCOMPARE(w->Text1()->text(), m_server.url(QStringLiteral("/a")));
+    QCOMPARE(w->addressBox()->text(), m_server.url(QStringLiteral("/a")));
 
     // The keypad's Enter does the same, and an address without a scheme is
     // taken as an http address.
-    w->Text1()->setText(QStringLiteral("127.0.0.1:%1/b").arg(m_server.port()));
-    QVERIFY(loadAndWait([&] { QTest::keyClick(w->Text1(), Qt::Key_Enter, Qt::KeypadModifier); }));
+    w->addressBox()->setText(QStringLiteral("127.0.0.1:%1/b").arg(m_server.port()));
+    QVERIFY(loadAndWait([&] { QTest::keyClick(w->addressBox(), Qt::Key_Enter, Qt::KeypadModifier); }));
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page B"));
-    QCOMPARE(w->Text1()->text(), m_server.url(QStringLiteral("/b")));
+    QCOMPARE(w->addressBox()->text(), m_server.url(QStringLiteral("/b")));
 
     // Other keys are the text box's own.
-    w->Text1()->clear();
-    QTest::keyClicks(w->Text1(), QStringLiteral("xyz"));
-    QCOMPARE(w->Text1()->text(), QStringLiteral("xyz"));
+    w->addressBox()->clear();
+    QTest::keyClicks(w->addressBox(), QStringLiteral("xyz"));
+    QCOMPARE(w->addressBox()->text(), QStringLiteral("xyz"));
 }
 
 void TestWebsite::goButtonAndBlankAddress()
@@ -339,18 +343,18 @@ void TestWebsite::goButtonAndBlankAddress()
     auto *go = qobject_cast<QAbstractButton *>(w->control(QStringLiteral("Command3")));
     QVERIFY(go);
     QCOMPARE(go->toolTip(), QStringLiteral("browse the entered url"));
-    w->Text1()->setText(m_server.url(QStringLiteral("/c")));
+    w->addressBox()->setText(m_server.url(QStringLiteral("/c")));
     QVERIFY(loadAndWait([&] { QTest::mouseClick(go, Qt::LeftButton); }));
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page C"));
 
     // A blank address goes nowhere.
-    QSignalSpy started(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
-    w->Text1()->setText(QStringLiteral("   "));
-    QTest::keyClick(w->Text1(), Qt::Key_Return);
+    QSignalSpy started(w->browser()->page(), &QWebEnginePage::loadStarted);
+    w->addressBox()->setText(QStringLiteral("   "));
+    QTest::keyClick(w->addressBox(), Qt::Key_Return);
     QTest::mouseClick(go, Qt::LeftButton);
     QTest::qWait(300);
     QCOMPARE(started.count(), 0);
-    QCOMPARE(w->WebBrowser1()->url().toString(), m_server.url(QStringLiteral("/c")));
+    QCOMPARE(w->browser()->url().toString(), m_server.url(QStringLiteral("/c")));
 }
 
 void TestWebsite::backAndForward()
@@ -362,21 +366,21 @@ void TestWebsite::backAndForward()
     QCOMPARE(back->toolTip(), QStringLiteral("back"));
     QCOMPARE(forward->toolTip(), QStringLiteral("forward"));
 
-    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/a"))); }));
-    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/b"))); }));
+    QVERIFY(loadAndWait([&] { w->navigate(m_server.url(QStringLiteral("/a"))); }));
+    QVERIFY(loadAndWait([&] { w->navigate(m_server.url(QStringLiteral("/b"))); }));
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page B"));
 
     QVERIFY(loadAndWait([&] { QTest::mouseClick(back, Qt::LeftButton); }));
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page A"));
-    QCOMPARE(w->Text1()->text(), m_server.url(QStringLiteral("/a")));
+    QCOMPARE(w->addressBox()->text(), m_server.url(QStringLiteral("/a")));
     QCOMPARE(w->panelText(2), QStringLiteral("Completed ") + m_server.url(QStringLiteral("/a")));
 
     QVERIFY(loadAndWait([&] { QTest::mouseClick(forward, Qt::LeftButton); }));
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page B"));
-    QCOMPARE(w->Text1()->text(), m_server.url(QStringLiteral("/b")));
+    QCOMPARE(w->addressBox()->text(), m_server.url(QStringLiteral("/b")));
 
     // Forward at the end of the history does nothing and complains about nothing.
-    QSignalSpy started(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
+    QSignalSpy started(w->browser()->page(), &QWebEnginePage::loadStarted);
     QTest::mouseClick(forward, Qt::LeftButton);
     QTest::qWait(300);
     QCOMPARE(started.count(), 0);
@@ -392,16 +396,16 @@ void TestWebsite::reloadAndStop()
     QCOMPARE(reload->toolTip(), QStringLiteral("refresh"));
     QCOMPARE(stop->toolTip(), QStringLiteral("stop"));
 
-    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/c"))); }));
+    QVERIFY(loadAndWait([&] { w->navigate(m_server.url(QStringLiteral("/c"))); }));
     const int before = m_server.hits(QStringLiteral("/c"));
     QVERIFY(loadAndWait([&] { QTest::mouseClick(reload, Qt::LeftButton); }));
     QTRY_COMPARE(m_server.hits(QStringLiteral("/c")), before + 1);
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page C"));
 
     // A page that never answers: Stop ends the load, which completes.
-    QSignalSpy started(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
-    QSignalSpy finished(w->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
-    w->Navigate(m_server.url(QStringLiteral("/slow")));
+    QSignalSpy started(w->browser()->page(), &QWebEnginePage::loadStarted);
+    QSignalSpy finished(w->browser()->page(), &QWebEnginePage::loadFinished);
+    w->navigate(m_server.url(QStringLiteral("/slow")));
     QVERIFY(started.count() > 0 || started.wait(10000));
     QTRY_VERIFY(m_server.hits(QStringLiteral("/slow")) > 0);
     QTest::qWait(200);
@@ -412,7 +416,7 @@ void TestWebsite::reloadAndStop()
 
     // Reload and Stop with nothing to do are harmless.
     QTest::mouseClick(stop, Qt::LeftButton);
-    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/a"))); }));
+    QVERIFY(loadAndWait([&] { w->navigate(m_server.url(QStringLiteral("/a"))); }));
     QTest::mouseClick(stop, Qt::LeftButton);
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page A"));
 }
@@ -420,8 +424,8 @@ void TestWebsite::reloadAndStop()
 void TestWebsite::hoveredLinkInStatusPanel()
 {
     WebsiteWindow *w = window();
-    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/"))); }));
-    QWebEngineView *view = w->WebBrowser1();
+    QVERIFY(loadAndWait([&] { w->navigate(m_server.url(QStringLiteral("/"))); }));
+    QWebEngineView *view = w->browser();
     // The link is large and at the top left of the page.
     QVariant rect;
     bool done = false;
@@ -449,7 +453,7 @@ void TestWebsite::hoveredLinkInStatusPanel()
 void TestWebsite::captionFollowsLateTitle()
 {
     WebsiteWindow *w = window();
-    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/late"))); }));
+    QVERIFY(loadAndWait([&] { w->navigate(m_server.url(QStringLiteral("/late"))); }));
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Late title"));
     QCOMPARE(w->panelText(2), QStringLiteral("Completed ") + m_server.url(QStringLiteral("/late")));
 }
@@ -457,19 +461,19 @@ void TestWebsite::captionFollowsLateTitle()
 void TestWebsite::secondOpenKeepsPage()
 {
     WebsiteWindow *w = window();
-    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/b"))); }));
+    QVERIFY(loadAndWait([&] { w->navigate(m_server.url(QStringLiteral("/b"))); }));
     QTRY_COMPARE(w->windowTitle(), QStringLiteral("Page B"));
     w->showMinimized();
-    QSignalSpy started(w->WebBrowser1()->page(), &QWebEnginePage::loadStarted);
+    QSignalSpy started(w->browser()->page(), &QWebEnginePage::loadStarted);
     const int homeHits = m_server.hits(QStringLiteral("/"));
 
-    QCOMPARE(WebsiteWindow::open(), w);
+    QCOMPARE(WebsiteWindow::open(m_program->context), w);
     QVERIFY(!(w->windowState() & Qt::WindowMinimized));
     QVERIFY(w->isVisible());
     QTest::qWait(500);
     QCOMPARE(started.count(), 0);
     QCOMPARE(m_server.hits(QStringLiteral("/")), homeHits);
-    QCOMPARE(w->WebBrowser1()->url().toString(), m_server.url(QStringLiteral("/b")));
+    QCOMPARE(w->browser()->url().toString(), m_server.url(QStringLiteral("/b")));
     QCOMPARE(w->windowTitle(), QStringLiteral("Page B"));
     QCOMPARE(w->panelCount(), 2);
 }
@@ -480,18 +484,18 @@ void TestWebsite::arrangesLiveWindowEvenWhenTiny()
     w->showNormal();
     auto *frame = qobject_cast<QGroupBox *>(w->control(QStringLiteral("frmBrowser")));
     QVERIFY(frame);
-    QLineEdit *text1 = w->Text1();
+    QLineEdit *text1 = w->addressBox();
     QWidget *go = w->control(QStringLiteral("Command3"));
-    QWebEngineView *browser = w->WebBrowser1();
+    QWebEngineView *browser = w->browser();
     const auto px = [](int twips) { return twipsToPixels(twips); };
 
     for (const QSize size : {QSize(640, 480), QSize(10, 10), QSize(1, 1), QSize(25, 60)}) {
         w->resize(size);
         QTRY_COMPARE(w->size(), size);
-        w->ArrangeControls();
+        w->arrangeControls();
         const int ww = pixelsToTwips(w->frameGeometry().width());
         const int wh = pixelsToTwips(w->frameGeometry().height());
-        const int sh = pixelsToTwips(w->StatusBar1()->height());
+        const int sh = pixelsToTwips(w->statusBar()->height());
         const int fw = std::abs(ww - 300);
         const int fh = std::abs(wh - sh);
         const QString at = QStringLiteral("at %1x%2").arg(size.width()).arg(size.height());
@@ -507,7 +511,7 @@ void TestWebsite::arrangesLiveWindowEvenWhenTiny()
         QCOMPARE(browser->pos(), QPoint(8, 76));
         QCOMPARE(frame->pos(), QPoint(4, 0));
         // The status bar keeps to the bottom edge.
-        QCOMPARE(w->StatusBar1()->y(), w->height() - w->StatusBar1()->height());
+        QCOMPARE(w->statusBar()->y(), w->height() - w->statusBar()->height());
     }
     w->showMaximized();
 
@@ -533,9 +537,9 @@ void TestWebsite::arrangesLiveWindowEvenWhenTiny()
 void TestWebsite::labelsDoubleOnlyInsideTheFrame()
 {
     WebsiteWindow *w = window();
-    QVERIFY(!profile().skinEnabled);
+    QVERIFY(!m_program->profile.skinEnabled);
     QCOMPARE(skinLabelArray(w, QStringLiteral("SkinLabel1")).size(), 1); // the template only
-    QVERIFY(!skinObject());
+    QVERIFY(!m_program->skin.skinObject());
     const QList<SkinLabel *> made =
         CloneLabelsToSkinLabels(w, SkinLabelRules::byContainer({QStringLiteral("SkinLabel1")}));
     // "URL:" is the frame's only label; the status panels are no labels.
@@ -552,19 +556,32 @@ void TestWebsite::labelsDoubleOnlyInsideTheFrame()
 void TestWebsite::closeUnloadsAndReopenStartsOver()
 {
     WebsiteWindow *w = window();
-    QVERIFY(loadAndWait([&] { w->Navigate(m_server.url(QStringLiteral("/c"))); }));
-    shared().endOnWebsiteClose = false;
+    QVERIFY(loadAndWait([&] { w->navigate(m_server.url(QStringLiteral("/c"))); }));
+    m_program->state.endOnWebsiteClose = false;
     QPointer<WebsiteWindow> old = w;
     QVERIFY(w->close());
-    QVERIFY(!WebsiteWindow::instance());
+    QVERIFY(!loaded());
     QTRY_VERIFY(old.isNull());
 
     const int homeHits = m_server.hits(QStringLiteral("/"));
-    WebsiteWindow *again = WebsiteWindow::open();
+    WebsiteWindow *again = WebsiteWindow::open(m_program->context);
     QCOMPARE(again->windowTitle(), ProductInfo::website());
     QVERIFY(loadAndWait([] {}));
     QTRY_COMPARE(again->windowTitle(), QStringLiteral("Wendral test home"));
     QCOMPARE(m_server.hits(QStringLiteral("/")), homeHits + 1);
+
+    // Opened again at once, while the closed window still waits for its
+    // deletion: a new window loads, and it stays.
+    QPointer<WebsiteWindow> closing = again;
+    QVERIFY(again->close());
+    const QPointer<WebsiteWindow> reopened = WebsiteWindow::open(m_program->context);
+    QVERIFY(reopened);
+    QVERIFY(reopened != closing);
+    QTRY_VERIFY(closing.isNull());
+    QVERIFY(reopened);
+    QVERIFY(reopened->isVisible());
+    QCOMPARE(loaded(), reopened.data());
+    QVERIFY(loadAndWait([] {}));
 }
 
 // A child run of this program: opens the website window, closes it after a
@@ -580,12 +597,13 @@ static int closeChild(const char *mode)
     char *argv[] = {name, nullptr};
     QApplication app(argc, argv);
     test::TestEnvironment env;
+    test::ProgramFixture program;
     const bool end = qstrcmp(mode, "end") == 0;
-    shared().endOnWebsiteClose = end;
+    program.state.endOnWebsiteClose = end;
     QWidget other;
     if (end)
         other.show();
-    WebsiteWindow *w = WebsiteWindow::open();
+    WebsiteWindow *w = WebsiteWindow::open(program.context);
     QObject::connect(w, &QObject::destroyed, [] {
         std::fputs("unloaded\n", stdout);
         std::fflush(stdout);
@@ -638,12 +656,13 @@ static int screenshot(const QString &path)
         return 2;
     redirect.port = server.port();
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(&redirect);
-    WebsiteWindow *w = WebsiteWindow::open();
-    QSignalSpy finished(w->WebBrowser1()->page(), &QWebEnginePage::loadFinished);
+    test::ProgramFixture program;
+    WebsiteWindow *w = WebsiteWindow::open(program.context);
+    QSignalSpy finished(w->browser()->page(), &QWebEnginePage::loadFinished);
     if (!finished.wait(20000))
         return 3;
     QTest::qWait(1500);
-    QWidget *target = w->WebBrowser1()->focusProxy() ? w->WebBrowser1()->focusProxy() : w->WebBrowser1();
+    QWidget *target = w->browser()->focusProxy() ? w->browser()->focusProxy() : w->browser();
     QTest::mouseMove(target, QPoint(60, 130));
     QTest::qWait(1000);
     const bool saved = w->screen()->grabWindow(0).save(path);

@@ -264,6 +264,11 @@ int CdpTestClient::post(const QString &method, const QJsonObject &params, const 
     return id;
 }
 
+bool CdpTestClient::flush()
+{
+    return isOpen() && m_socket->flush();
+}
+
 QJsonObject CdpTestClient::call(const QString &method, const QJsonObject &params, const QString &sessionId,
                                 int timeoutMs)
 {

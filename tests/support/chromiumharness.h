@@ -103,6 +103,9 @@ public:
                      int timeoutMs = 5000);
     // Sends without waiting.
     int post(const QString &method, const QJsonObject &params = {}, const QString &sessionId = {});
+    // Hands what was posted to the network at once, without running the
+    // event loop (so nothing else in this thread gets to read meanwhile).
+    bool flush();
     // Waits for an event (seen since the last clearEvents) matching the predicate.
     std::optional<Event> waitEvent(const QString &method, const std::function<bool(const Event &)> &pred,
                                    int timeoutMs);
