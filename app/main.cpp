@@ -1,8 +1,8 @@
-#include "app/commandline.h"
 #include "app/program.h"
-#include "app/singleinstance.h"
 #include "app/termination.h"
+#include "core/commandline.h"
 #include "core/productinfo.h"
+#include "platform/singleinstance.h"
 #include "ui/formtools.h"
 #include "ui/webengine.h"
 
@@ -18,8 +18,8 @@ int main(int argc, char **argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const wendral::CommandLine commandLine = wendral::parseCommandLine(
-        arguments, wendral::ProductInfo::productName(), wendral::ProductInfo::releaseVersion());
+    const wendral::CommandLine commandLine = wendral::parseCommandLine(arguments, wendral::ProductInfo::productName(),
+                                                                       wendral::ProductInfo::releaseVersion());
     if (commandLine.action != wendral::CommandLine::Action::Start) {
         std::FILE *out = commandLine.action == wendral::CommandLine::Action::Fail ? stderr : stdout;
         std::fputs(commandLine.text.toLocal8Bit().constData(), out);
@@ -65,8 +65,7 @@ int main(int argc, char **argv)
 
     wendral::Program program;
     program.setStartMinimized(commandLine.minimized);
-    QObject::connect(&instance, &wendral::SingleInstance::showRequested, &program,
-                     &wendral::Program::showMainWindow);
+    QObject::connect(&instance, &wendral::SingleInstance::showRequested, &program, &wendral::Program::showMainWindow);
     program.start();
     return app.exec();
 }

@@ -10,6 +10,8 @@ build="${WENDRAL_BUILD_DIR:-$here/build}"
 "$here/scripts/build.sh"
 export DBUS_SESSION_BUS_ADDRESS=disabled:
 status=0
+# Each layer includes only the layers below it and builds on them alone.
+"$here/scripts/check-layers.sh" "$build" || status=$?
 if [ -x "$here/scripts/fuzz-rtf.sh" ]; then
   # Its clang build lives beside this clone's build, never shared between clones.
   WENDRAL_FUZZ_BUILD="${build}-fuzz" "$here/scripts/fuzz-rtf.sh" || status=$?

@@ -83,7 +83,7 @@ void Skin::apply(QWidget *window)
 {
     if (!window)
         return;
-    // Only the roles the controls did not take from ColorControls change: a
+    // Only the roles the controls did not take from colorControls change: a
     // palette set on a child keeps the roles it set itself.
     QPalette p = window->palette();
     p.setColor(QPalette::All, QPalette::Window, windowBack());
@@ -138,11 +138,11 @@ void SkinEngine::skinForm(QWidget *form)
     const QColor fore = skin.colour(Skin::ControlText);
     const QColor panel = skin.colour(Skin::PanelBack);
     const QColor spare = skin.colour(Skin::Spare);
-    ColorControls(form, back, fore, panel, spare);
+    colorControls(form, back, fore, panel, spare);
     skin.apply(form);
 }
 
-void ColorControls(QWidget *form, const QColor &back, const QColor &fore, const QColor &panel, const QColor &spare)
+void colorControls(QWidget *form, const QColor &back, const QColor &fore, const QColor &panel, const QColor &spare)
 {
     Q_UNUSED(spare);
     static const QStringList listLike = {QStringLiteral("TextBox"),      QStringLiteral("ComboBox"),
@@ -241,7 +241,7 @@ QList<QLabel *> skinLabelArray(QWidget *window, const QString &array)
     return labels;
 }
 
-QList<SkinLabel *> CloneLabelsToSkinLabels(QWidget *window, const SkinLabelRules &rules)
+QList<SkinLabel *> cloneLabelsToSkinLabels(QWidget *window, const SkinLabelRules &rules)
 {
     QList<SkinLabel *> created;
     if (!window)
@@ -311,7 +311,7 @@ void SkinEngine::loadStep(QWidget *window, const SkinLabelRules &rules)
 {
     if (!m_profile.skinEnabled)
         return;
-    CloneLabelsToSkinLabels(window, rules);
+    cloneLabelsToSkinLabels(window, rules);
     skinForm(window);
 }
 

@@ -49,7 +49,7 @@ public:
     void setColour(int id, const QColor &colour); // ids 2 to 5 only
 
     // Draws the window with the skin from now on (its palette and frame
-    // colours); the controls keep what ColorControls gave them.
+    // colours); the controls keep what colorControls gave them.
     void apply(QWidget *window);
     bool isApplied(const QWidget *window) const;
     int appliedCount() const;
@@ -85,7 +85,7 @@ public:
 // DirListBox, DriveListBox, ListBox, ListView -> background := back and text
 // := fore; PictureBox -> background := panel; everything else is left alone.
 // spare is not used.
-void ColorControls(QWidget *form, const QColor &back, const QColor &fore, const QColor &panel, const QColor &spare);
+void colorControls(QWidget *form, const QColor &back, const QColor &fore, const QColor &panel, const QColor &spare);
 
 // The kind of a control: its "controlKind" property when set, else derived
 // from its class (QPushButton/QToolButton "CommandButton", QLineEdit
@@ -130,7 +130,7 @@ public:
 // keeps its own Top and Left in the template's container). Labels are left
 // unchanged. Returns the new skin labels. A window without the template of an
 // array simply gets no labels in that array.
-QList<SkinLabel *> CloneLabelsToSkinLabels(QWidget *window, const SkinLabelRules &rules);
+QList<SkinLabel *> cloneLabelsToSkinLabels(QWidget *window, const SkinLabelRules &rules);
 // The elements of a skin-label array that exist now, by index (0 first).
 QList<QLabel *> skinLabelArray(QWidget *window, const QString &array);
 
@@ -150,7 +150,7 @@ public:
     Skin &createSkinObject();
 
     // Applies the skin to one window: the four colours are read (ids 2, 3, 4,
-    // 5), ColorControls colours the controls, then the skin draws the window.
+    // 5), colorControls colours the controls, then the skin draws the window.
     // When no skin object exists yet it is created first.
     void skinForm(QWidget *form);
 

@@ -10,7 +10,7 @@
 // for all copies of a case, driven by a small shell inside it. Where the
 // machine gives no namespaces those cases are skipped.
 
-#include "app/settingsstore.h"
+#include "core/settingsstore.h"
 #include "support/testenv.h"
 #include "support/x11session.h"
 

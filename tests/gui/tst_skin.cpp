@@ -276,8 +276,8 @@ void TestSkin::secondRunAddsAFreshSet()
     TwoFrameForm f;
     const SkinLabelRules rules =
         SkinLabelRules::byContainer({QStringLiteral("SkinLabel1"), QStringLiteral("SkinLabel2")});
-    QCOMPARE(CloneLabelsToSkinLabels(&f.form, rules).size(), 3);
-    const QList<SkinLabel *> again = CloneLabelsToSkinLabels(&f.form, rules);
+    QCOMPARE(cloneLabelsToSkinLabels(&f.form, rules).size(), 3);
+    const QList<SkinLabel *> again = cloneLabelsToSkinLabels(&f.form, rules);
     // Skin labels are not doubled themselves; each array grows above its
     // upper bound.
     QCOMPARE(again.size(), 3);
@@ -288,7 +288,7 @@ void TestSkin::secondRunAddsAFreshSet()
 
     // A gap in an array: the next element still goes above the highest.
     delete f.form.findChild<QLabel *>(QStringLiteral("SkinLabel1_2"));
-    const QList<SkinLabel *> third = CloneLabelsToSkinLabels(&f.form, rules);
+    const QList<SkinLabel *> third = cloneLabelsToSkinLabels(&f.form, rules);
     QCOMPARE(third.first()->objectName(), QStringLiteral("SkinLabel1_5"));
 }
 
@@ -296,11 +296,11 @@ void TestSkin::windowWithoutTemplatesGetsNoSkinLabels()
 {
     TwoFrameForm f;
     delete f.form.findChild<QLabel *>(QStringLiteral("SkinLabel2_0"));
-    const QList<SkinLabel *> made = CloneLabelsToSkinLabels(
+    const QList<SkinLabel *> made = cloneLabelsToSkinLabels(
         &f.form, SkinLabelRules::byContainer({QStringLiteral("SkinLabel1"), QStringLiteral("SkinLabel2")}));
     QCOMPARE(made.size(), 2); // Frame1's label has no template any more
-    QVERIFY(CloneLabelsToSkinLabels(&f.form, SkinLabelRules::always(QStringLiteral("SkinLabel7"))).isEmpty());
-    QVERIFY(CloneLabelsToSkinLabels(nullptr, SkinLabelRules::always(QStringLiteral("SkinLabel1"))).isEmpty());
+    QVERIFY(cloneLabelsToSkinLabels(&f.form, SkinLabelRules::always(QStringLiteral("SkinLabel7"))).isEmpty());
+    QVERIFY(cloneLabelsToSkinLabels(nullptr, SkinLabelRules::always(QStringLiteral("SkinLabel1"))).isEmpty());
 }
 
 void TestSkin::aboutWindowPutsEveryLabelOnTheWindow()

@@ -541,7 +541,7 @@ void TestWebsite::labelsDoubleOnlyInsideTheFrame()
     QCOMPARE(skinLabelArray(w, QStringLiteral("SkinLabel1")).size(), 1); // the template only
     QVERIFY(!m_program->skin.skinObject());
     const QList<SkinLabel *> made =
-        CloneLabelsToSkinLabels(w, SkinLabelRules::byContainer({QStringLiteral("SkinLabel1")}));
+        cloneLabelsToSkinLabels(w, SkinLabelRules::byContainer({QStringLiteral("SkinLabel1")}));
     // "URL:" is the frame's only label; the status panels are no labels.
     QCOMPARE(made.size(), 1);
     QLabel *url = qobject_cast<QLabel *>(w->control(QStringLiteral("Label5")));

@@ -19,9 +19,8 @@ namespace wendral::test {
 // Create it after the test environment (it reads the folders then).
 struct ProgramFixture
 {
-    explicit ProgramFixture(BrowserWindows *browsers = nullptr) : context{state,    settings, lists,   decider,
-                                                                           profile,  skin,     platform.services,
-                                                                           windows,  browsers}
+    explicit ProgramFixture(BrowserWindows *browsers = nullptr)
+        : context{state, settings, lists, decider, profile, skin, platform.services, windows, browsers}
     {
         decider.setBlockSound([this] { platform.sound.play(Paths::programFile(QStringLiteral("sounds/pop.wav"))); });
     }

@@ -1,7 +1,7 @@
 // The command line: what each option asks for, what is printed, and the exit
 // codes, for the program started by name or by its installed path.
 
-#include "app/commandline.h"
+#include "core/commandline.h"
 
 #include <QtTest>
 

@@ -3,7 +3,7 @@
 // strangers on the socket, and a lock left behind by a copy that was killed
 // (a child process: this test binary started again as a lock holder).
 
-#include "app/singleinstance.h"
+#include "platform/singleinstance.h"
 #include "support/testenv.h"
 
 #include <QDir>
