@@ -37,29 +37,8 @@ for b in "$@"; do
 done
 
 title='Wendral by Brindlemark'
-tmp=$(mktemp -d)
-started=()
-cleanup() {
-    local i
-    for ((i = ${#started[@]} - 1; i >= 0; i--)); do kill "${started[i]}" 2>/dev/null || true; done
-    sleep 0.3
-    for ((i = ${#started[@]} - 1; i >= 0; i--)); do kill -9 "${started[i]}" 2>/dev/null || true; done
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
-started+=($!)
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-[ -s "$tmp/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -n 1 "$tmp/display")
-export DBUS_SESSION_BUS_ADDRESS=disabled: QT_LOGGING_RULES=qt.webenginecontext.info=false
-unset QT_QPA_PLATFORM
-mkdir -p "$tmp/wm"
-HOME=$tmp/wm openbox --sm-disable >/dev/null 2>&1 &
-started+=($!)
-sleep 1
+. "$(dirname "$0")/../scripts/xsession.sh"
+start_xsession 1280x1024x24
 
 ns=()
 if [ -z "${WENDRAL_BENCH_NO_NAMESPACE:-}" ] && unshare --pid --fork --mount-proc true 2>/dev/null; then
@@ -102,7 +81,7 @@ one_run() {
     HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_CACHE_HOME=$home/cache \
         XDG_RUNTIME_DIR=$home/runtime "${ns[@]}" "$program" >"$home/wendral.log" 2>&1 &
     outer=$!
-    started+=("$outer")
+    track_pid "$outer"
     shown=
     for _ in $(seq 6000); do
         if xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1; then

@@ -28,37 +28,11 @@ title='Wendral by Brindlemark'
 mkdir -p "$shots"
 [ -x "$program" ] || { echo "no program at $program: build it first" >&2; exit 1; }
 
-tmp=$(mktemp -d)
-started=() # our own processes, stopped in reverse order
-cleanup() {
-    local i
-    for ((i = ${#started[@]} - 1; i >= 0; i--)); do
-        kill "${started[i]}" 2>/dev/null || true
-    done
-    sleep 0.5
-    for ((i = ${#started[@]} - 1; i >= 0; i--)); do
-        kill -9 "${started[i]}" 2>/dev/null || true
-    done
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+. "$(dirname "$0")/xsession.sh"
+start_xsession 1024x768x24
 
 failed=0
 fail() { echo "screenshots: $*" >&2; failed=1; }
-
-# ---- display: Xvfb on a free display (-displayfd), openbox
-Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
-started+=($!)
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-[ -s "$tmp/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -n 1 "$tmp/display")
-export DBUS_SESSION_BUS_ADDRESS=disabled: QT_LOGGING_RULES=qt.webenginecontext.info=false
-unset QT_QPA_PLATFORM
-mkdir -p "$tmp/wm"
-HOME=$tmp/wm openbox --sm-disable >/dev/null 2>&1 &
-started+=($!)
-sleep 1
 
 # ---- helpers
 # A fresh private HOME with the given settings lines.
@@ -88,7 +62,7 @@ start_program() {
     local home=$1 outer
     in_home "$home" "${ns[@]}" "$program" >"$home/wendral.log" 2>&1 &
     outer=$!
-    started+=("$outer")
+    track_pid "$outer"
     program_pid=$outer
     if [ ${#ns[@]} -gt 0 ]; then
         program_pid=
@@ -161,7 +135,7 @@ shoot_windows() {
 home=$(new_home run1 showHelp=0)
 HOME=$tmp/wm trayer --edge top --align right --widthtype pixel --width 120 --height 32 \
     --transparent false >/dev/null 2>&1 &
-started+=($!)
+track_pid $!
 sleep 1
 start_program "$home"
 
@@ -228,7 +202,7 @@ cat >"$tmp/site/index.html" <<'EOF'
 EOF
 echo '<!doctype html><title>popup</title><p>popup</p>' >"$tmp/site/popup.html"
 (cd "$tmp/site" && exec python3 -u -m http.server 0 --bind 127.0.0.1) >"$tmp/http.log" 2>&1 &
-started+=($!)
+track_pid $!
 port=
 for _ in $(seq 100); do
     port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$tmp/http.log" | head -n 1)
@@ -247,7 +221,7 @@ if [ -n "$port" ] && [ -n "$main" ]; then
         --remote-debugging-port=0 --user-data-dir="$home/config/chromium" \
         --host-resolver-rules="MAP ads.example.com 127.0.0.1:$port" http://ads.example.com/ \
         >"$home/chromium.log" 2>&1 &
-    started+=($!)
+    track_pid $!
     prompt=$(wait_window '^Popup Detected!$' 60 || true)
     if [ -n "$prompt" ]; then
         sleep 0.5
