@@ -736,6 +736,36 @@ DesktopLaunchers::Report DesktopLaunchers::turnOff()
     return report;
 }
 
+QString DesktopLaunchers::describe(const Report &report, bool turnedOn)
+{
+    auto names = [](const QStringList &ids) {
+        QStringList out;
+        for (const QString &id : ids)
+            out << (id.endsWith(QLatin1String(".desktop")) ? id.chopped(8) : id);
+        return out.join(QStringLiteral(", "));
+    };
+    QStringList parts;
+    if (!report.failed.isEmpty()) {
+        QStringList files;
+        for (const QString &path : report.failed)
+            files << path.section(QLatin1Char('/'), -1);
+        parts << (turnedOn ? QStringLiteral("Could not write %1") : QStringLiteral("Could not remove %1"))
+                     .arg(files.join(QStringLiteral(", ")));
+    }
+    if (turnedOn) {
+        if (!report.written.isEmpty())
+            parts << QStringLiteral("Browsers started from the desktop are watched: %1").arg(names(report.written));
+        else if (report.failed.isEmpty())
+            parts << (report.skipped.isEmpty() ? QStringLiteral("No Chromium-family browser found to watch")
+                                               : QStringLiteral("No browser could be set up"));
+    } else if (report.failed.isEmpty()) {
+        parts << QStringLiteral("Browsers started from the desktop are no longer watched");
+    }
+    for (const Skipped &skipped : report.skipped)
+        parts << QStringLiteral("%1 left alone: %2").arg(names({skipped.id}), skipped.reason);
+    return parts.join(QStringLiteral("; "));
+}
+
 bool DesktopLaunchers::isOn() const
 {
     return !ownEntries().isEmpty();

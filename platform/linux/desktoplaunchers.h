@@ -76,6 +76,9 @@ public:
     Report turnOn();
     // Removes Wendral's entries, and nothing else.
     Report turnOff();
+    // One line for the status bar on what turning on (or off) did: which
+    // browsers are watched now, what was skipped and why, what failed.
+    static QString describe(const Report &report, bool turnedOn);
     // True while any of Wendral's entries is in the applications folder.
     bool isOn() const;
     // The paths of Wendral's entries in the applications folder.
