@@ -76,6 +76,14 @@ quint64 startTimeOf(const QByteArray &stat)
     return fields.size() > 19 ? fields.at(19).toULongLong() : 0;
 }
 
+// A running browser links <profile>/SingletonLock to "<host>-<pid>".
+bool holdsProfileLock(const QString &profileDir, int pid)
+{
+    const QByteArray lock = readLink(profileDir + QStringLiteral("/SingletonLock"));
+    const qsizetype dash = lock.lastIndexOf('-');
+    return dash >= 0 && lock.mid(dash + 1) == QByteArray::number(pid);
+}
+
 } // namespace
 
 CdpDiscovery::CdpDiscovery(QObject *parent)
@@ -368,9 +376,13 @@ void CdpDiscovery::examine(int pid, const QByteArray &program, ProcessRecord &re
     const QHash<QByteArray, QByteArray> environment = parseEnvironment(environRaw);
     QString dataDir =
         userDataDir(commandLine, QFileInfo(base + QStringLiteral("/cwd")).symLinkTarget()).value_or(QString());
+    // Whether dataDir is known to be the folder this browser uses.
+    bool folderKnown = true;
     if (dataDir.isEmpty()) {
         // The browser's default profile, under its own config folder where its
-        // environment tells it, else under ours.
+        // environment tells it, else (a blanked environment) presumably under
+        // ours: then only the profile's lock, which names the browser's
+        // process, says it really is that folder.
         QString config = QFile::decodeName(environment.value("XDG_CONFIG_HOME"));
         if (config.isEmpty() || !QDir::isAbsolutePath(config)) {
             const QString home = QFile::decodeName(environment.value("HOME"));
@@ -378,12 +390,13 @@ void CdpDiscovery::examine(int pid, const QByteArray &program, ProcessRecord &re
         }
         dataDir = QDir::cleanPath(config + QLatin1Char('/') +
                                   defaultProfileFolder(*kind, program.isEmpty() ? commandLine.program : programPath));
+        folderKnown = !environment.isEmpty() || holdsProfileLock(dataDir, pid);
     }
 
     // This desktop's? A standard profile folder says so at once; else the
     // display it shows on.
     Placement placement = Placement::ThisDesktop;
-    if (!m_profileDirs.contains(dataDir)) {
+    if (!folderKnown || !m_profileDirs.contains(dataDir)) {
         if (!environment.isEmpty()) {
             placement = placementByEnvironment(DesktopIdentity::fromEnvironment(environment), m_desktop);
         } else {

@@ -416,12 +416,21 @@ private slots:
         p.cmdline = spaceJoined({kBrave, profile("e")});
         p.sockets = {502};
         proc.add(106, p);
-        // Vivaldi on its default profile, which is a standard folder: this
-        // desktop's wherever it shows.
+        // Vivaldi on its default profile, which is a standard folder (its lock
+        // names it): this desktop's wherever it shows.
         p.exe = kVivaldi;
         p.cmdline = spaceJoined({kVivaldi});
         p.sockets = {502};
         proc.add(107, p);
+        QVERIFY(QDir().mkpath(env->configHome() + QStringLiteral("/vivaldi")));
+        QVERIFY(
+            QFile::link(QStringLiteral("somehost-107"), env->configHome() + QStringLiteral("/vivaldi/SingletonLock")));
+        // Brave on its default profile, with a blanked environment, that does
+        // not hold our standard folder (it runs with another HOME): its display
+        // decides, and that is another one.
+        p.exe = kBrave;
+        p.cmdline = spaceJoined({kBrave});
+        proc.add(112, p);
         // Not browsers, or not for the user.
         p.exe = QStringLiteral("/usr/bin/bash");
         p.cmdline = nulJoined({"bash", "--login"});

@@ -215,6 +215,7 @@ private slots:
     void oddFiles();
     void cacheIsUpdated();
     void foldersFromTheEnvironment();
+    void statusLineSaysWhatHappened();
 
 private:
     DesktopLaunchers sampleLaunchers(const QString &launcher = QStringLiteral("wendral-browser")) const;
@@ -698,6 +699,31 @@ void TestDesktopLaunchers::foldersFromTheEnvironment()
     qputenv("HOME", home);
     qunsetenv("XDG_DATA_HOME");
     qunsetenv("XDG_DATA_DIRS");
+}
+
+void TestDesktopLaunchers::statusLineSaysWhatHappened()
+{
+    using Report = DesktopLaunchers::Report;
+    Report on;
+    on.written = {QStringLiteral("chromium.desktop"), QStringLiteral("vivaldi-stable.desktop")};
+    on.skipped = {{QStringLiteral("google-chrome.desktop"), QStringLiteral("you have an entry of your own for it")}};
+    QCOMPARE(DesktopLaunchers::describe(on, true),
+             QStringLiteral("Browsers started from the desktop are watched: chromium, vivaldi-stable; "
+                            "google-chrome left alone: you have an entry of your own for it"));
+
+    // A failure comes first, and nothing claims success where nothing was written.
+    Report failed;
+    failed.failed = {QStringLiteral("/home/u/.local/share/applications/chromium.desktop")};
+    QCOMPARE(DesktopLaunchers::describe(failed, true), QStringLiteral("Could not write chromium.desktop"));
+    QCOMPARE(DesktopLaunchers::describe(failed, false), QStringLiteral("Could not remove chromium.desktop"));
+
+    Report nothing;
+    QCOMPARE(DesktopLaunchers::describe(nothing, true), QStringLiteral("No Chromium-family browser found to watch"));
+    nothing.skipped = {{QStringLiteral("chromium.desktop"), QStringLiteral("larger than 1 MiB")}};
+    QCOMPARE(DesktopLaunchers::describe(nothing, true),
+             QStringLiteral("No browser could be set up; chromium left alone: larger than 1 MiB"));
+    QCOMPARE(DesktopLaunchers::describe(Report{}, false),
+             QStringLiteral("Browsers started from the desktop are no longer watched"));
 }
 
 QTEST_GUILESS_MAIN(TestDesktopLaunchers)
