@@ -15,6 +15,8 @@ PACKAGES=(
   xvfb xauth openbox trayer xdotool x11-utils imagemagick
   # tests: autostart entries, sound sink, browser
   desktop-file-utils pulseaudio libasound2-plugins sox chromium
+  # tests: a private session bus, starting desktop entries by id
+  dbus-daemon libgtk-3-bin libglib2.0-bin
   # fuzzing
   clang libclang-rt-14-dev
 )
