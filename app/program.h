@@ -22,6 +22,7 @@ class BrowserWindows;
 class DesktopPlatform;
 class MainWindow;
 class SplashWindow;
+class UnwatchedBrowserReporter;
 
 class Program : public QObject
 {
@@ -40,6 +41,7 @@ public:
     MainWindow *mainWindow() const { return m_main.get(); }
     SplashWindow *splash() const { return m_splash.get(); }
     UiContext &context() { return m_context; }
+    UnwatchedBrowserReporter *unwatchedReporter() const { return m_reporter; }
 
     // Brings the main window up (a second start of the program asks for it).
     void showMainWindow();
@@ -58,6 +60,7 @@ private:
     OpenWindows m_windows;
     BrowserWindows *m_browsers;
     UiContext m_context;
+    UnwatchedBrowserReporter *m_reporter;
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<MainWindow> m_main;
     bool m_startMinimized = false;

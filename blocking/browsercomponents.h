@@ -6,6 +6,7 @@
 // Chromium-family browsers implements it, and so does the in-memory engine
 // that tests drive.
 
+#include "blocking/browserwatch.h"
 #include "core/popupdecision.h"
 
 #include <QList>
@@ -95,11 +96,18 @@ public:
     using QObject::QObject;
     // The open windows, in a stable enumeration order.
     virtual QList<BrowserPtr> items() const = 0;
+    // The browsers watched now (each with any number of windows), and the
+    // browser processes of this desktop that run without being watchable.
+    // An engine that knows nothing of processes has none of the latter.
+    virtual int watchedBrowserCount() const { return 0; }
+    virtual QList<UnwatchedBrowser> unwatchedBrowsers() const { return {}; }
 
 signals:
     // Once per window opened or closed.
     void windowOpened();
     void windowClosed();
+    // The number of watched browsers or the list of unwatched ones changed.
+    void browsersChanged();
 };
 
 } // namespace wendral

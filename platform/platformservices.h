@@ -6,6 +6,7 @@ namespace wendral {
 
 class AutostartService;
 class GlobalHotkey;
+class Notifier;
 class SoundPlayer;
 class TrayIcon;
 class WindowStacker;
@@ -17,6 +18,7 @@ struct PlatformServices
     SoundPlayer *sound = nullptr;
     TrayIcon *tray = nullptr;
     AutostartService *autostart = nullptr;
+    Notifier *notifier = nullptr;
 };
 
 } // namespace wendral

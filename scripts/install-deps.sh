@@ -14,7 +14,7 @@ set -euo pipefail
 
 RUNTIME=(
   # Qt 6: the xcb platform plugin and the ico/jpeg image plugins are part of libqt6gui6
-  libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6websockets6 libqt6svg6
+  libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6websockets6 libqt6svg6 libqt6dbus6
   libqt6webenginecore6 libqt6webenginecore6-bin libqt6webenginewidgets6
   # sound, Super+Z
   libsndfile1 libasound2 libxcb1 libxcb-keysyms1
@@ -40,6 +40,8 @@ TEST=(
   desktop-file-utils appstream libglib2.0-bin man-db
   # sound files, the browser the engine watches, the screenshots' web server
   sox chromium python3
+  # a private session bus, starting desktop entries by id
+  dbus-daemon libgtk-3-bin
   # fuzzing and formatting
   clang libclang-rt-14-dev clang-format
 )

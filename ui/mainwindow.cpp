@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "blocking/browsertracker.h"
+#include "core/paths.h"
 #include "core/productinfo.h"
 #include "core/profile.h"
 #include "core/programstate.h"
@@ -8,6 +9,7 @@
 #include "core/sitelists.h"
 #include "core/toolbarbutton.h"
 #include "platform/globalhotkey.h"
+#include "platform/linux/desktoplaunchers.h"
 #include "platform/platformservices.h"
 #include "platform/shellentries.h"
 #include "platform/trayicon.h"
@@ -32,6 +34,7 @@
 #include <QCursor>
 #include <QFrame>
 #include <QMenu>
+#include <QSignalBlocker>
 
 namespace wendral {
 
@@ -51,6 +54,7 @@ MainWindow::MainWindow(UiContext &context) : ui(new Ui::MainWindow), m_context(c
     m_disallowedBox = std::make_unique<ListWidgetBox>(ui->List2);
     ui->pctHotkey->installEventFilter(this);
     connectControls();
+    addWatchItems();
 }
 
 MainWindow::~MainWindow()
@@ -68,6 +72,76 @@ MainWindow::~MainWindow()
     m_tracker.reset();
     m_hotkey.reset();
     delete ui;
+}
+
+void MainWindow::addWatchItems()
+{
+    // What is watched, where a user looks without being disturbed: greyed
+    // information at the top of the tray menu, and the same in the Tools menu
+    // (the only place where there is no notification area), just above the
+    // option that changes it.
+    m_watchInfo = new QAction(this);
+    m_watchInfo->setObjectName(QStringLiteral("watchInfo"));
+    m_watchInfo->setEnabled(false);
+    QAction *firstTrayItem = ui->Popup->actions().value(0);
+    ui->Popup->insertAction(firstTrayItem, m_watchInfo);
+    ui->Popup->insertSeparator(firstTrayItem);
+
+    m_watchLaunchers = new QAction(QStringLiteral("Watch browsers started from the desktop"), this);
+    m_watchLaunchers->setObjectName(QStringLiteral("mnuToolsWatchLaunchers"));
+    m_watchLaunchers->setCheckable(true);
+    ui->mnuTools->addSeparator();
+    ui->mnuTools->addAction(m_watchInfo);
+    ui->mnuTools->addAction(m_watchLaunchers);
+    connect(m_watchLaunchers, &QAction::toggled, this, &MainWindow::onWatchLaunchersToggled);
+
+    if (BrowserWindows *browsers = m_context.browsers)
+        connect(browsers, &BrowserWindows::browsersChanged, this, &MainWindow::updateWatchInfo);
+    updateWatchInfo();
+}
+
+void MainWindow::updateWatchInfo()
+{
+    const BrowserWindows *browsers = m_context.browsers;
+    m_watchInfo->setText(
+        browsers ? watchSummary(browsers->watchedBrowserCount(), static_cast<int>(browsers->unwatchedBrowsers().size()))
+                 : watchSummary(0, 0));
+}
+
+DesktopLaunchers &MainWindow::launchers()
+{
+    if (!m_launchers) {
+        m_launchers = std::make_unique<DesktopLaunchers>(
+            DesktopLaunchers::forCurrentUser(Paths::programFile(QStringLiteral("wendral-browser"))));
+    }
+    return *m_launchers;
+}
+
+void MainWindow::onWatchLaunchersToggled(bool on)
+{
+    DesktopLaunchers &entries = launchers();
+    const DesktopLaunchers::Report report = on ? entries.turnOn() : entries.turnOff();
+    setMessage(DesktopLaunchers::describe(report, on));
+    // The check mark says what is on disk now (nothing to write: still off).
+    const QSignalBlocker quiet(m_watchLaunchers);
+    m_watchLaunchers->setChecked(entries.isOn());
+}
+
+void MainWindow::refreshLaunchers()
+{
+    DesktopLaunchers &entries = launchers();
+    const bool on = entries.isOn();
+    {
+        const QSignalBlocker quiet(m_watchLaunchers);
+        m_watchLaunchers->setChecked(on);
+    }
+    if (!on)
+        return;
+    // Browsers installed or updated since: their entries follow. Only a
+    // problem is worth a message at every start.
+    const DesktopLaunchers::Report report = entries.turnOn();
+    if (!report.ok() || !report.skipped.isEmpty())
+        setMessage(DesktopLaunchers::describe(report, true));
 }
 
 StatusPanels &MainWindow::panels() const
@@ -163,6 +237,9 @@ void MainWindow::load()
     m_panels->setWidthTwips(2, half);
     m_panels->setText(1, QString::number(s.blockedCount) + QStringLiteral(" Popups blocked to date"));
 
+    // The desktop's browser entries, refreshed when the option is on.
+    refreshLaunchers();
+
     // The list files (created when missing), then the lists.
     SiteLists &lists = m_context.lists;
     lists.allowed().setListBox(m_allowedBox.get());
@@ -250,6 +327,7 @@ void MainWindow::setMessage(const QString &text)
 void MainWindow::onBlockingToggled(bool on)
 {
     setMessage(on ? QStringLiteral("Now blocking popups") : QStringLiteral("Now allowing popups"));
+    emit blockingEnabledChanged(on);
 }
 
 void MainWindow::onSetupModeToggled(bool on)

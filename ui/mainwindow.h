@@ -14,12 +14,14 @@ namespace Ui {
 class MainWindow;
 }
 
+class QAction;
 class QFrame;
 class QMenu;
 
 namespace wendral {
 
 class BrowserTracker;
+class DesktopLaunchers;
 class HotkeyBinding;
 class ListWidgetBox;
 class ShellEntries;
@@ -76,8 +78,16 @@ public:
     // start of the program asks for it).
     void restoreFromTray();
 
+    // "Watching 2 browsers, 1 unwatched": a greyed item at the top of the tray
+    // menu, repeated in the Tools menu above the item below.
+    QAction *watchInfoItem() const { return m_watchInfo; }
+    // Tools > Watch browsers started from the desktop (checkable).
+    QAction *watchLaunchersItem() const { return m_watchLaunchers; }
+
 signals:
     void unloaded();
+    // Popup Blocking was switched on or off.
+    void blockingEnabledChanged(bool on);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -92,6 +102,11 @@ private:
     void openTrayMenu();
     void openHelp();
     void openAbout();
+    void addWatchItems();
+    void updateWatchInfo();
+    DesktopLaunchers &launchers();
+    void onWatchLaunchersToggled(bool on);
+    void refreshLaunchers();
 
     void onBlockingToggled(bool on);
     void onSetupModeToggled(bool on);
@@ -114,6 +129,9 @@ private:
     std::unique_ptr<ToolbarButton> m_toolbarButton;
     std::unique_ptr<HotkeyBinding> m_hotkey;
     std::unique_ptr<BrowserTracker> m_tracker;
+    std::unique_ptr<DesktopLaunchers> m_launchers;
+    QAction *m_watchInfo = nullptr;
+    QAction *m_watchLaunchers = nullptr;
     QPointer<SitePrompt> m_prompt;
     QPointer<QFrame> m_bannerBox;
     QString m_state = QStringLiteral("up");

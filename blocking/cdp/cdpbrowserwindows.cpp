@@ -31,11 +31,18 @@ CdpBrowserWindows::CdpBrowserWindows(const CdpSettings &settings, QObject *paren
     m_flush.setInterval(0);
     connect(&m_flush, &QTimer::timeout, this, &CdpBrowserWindows::flushSignals);
     connect(&m_discovery, &CdpDiscovery::endpointFound, this, &CdpBrowserWindows::onEndpoint);
+    connect(&m_discovery, &CdpDiscovery::unwatchedChanged, this, [this] {
+        if (!m_shutdown)
+            emit browsersChanged();
+    });
     if (auto *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &CdpBrowserWindows::shutdown);
     m_discovery.setProfileDirs(m_settings.profileDirs);
     m_discovery.setProcRoot(m_settings.procRoot);
     m_discovery.setScanInterval(m_settings.scanIntervalMs);
+    m_discovery.setDesktop(m_settings.desktop);
+    if (m_settings.socketPeers)
+        m_discovery.setSocketPeerReader(m_settings.socketPeers);
     m_discovery.start();
 }
 
@@ -66,6 +73,20 @@ QStringList CdpBrowserWindows::browserDataDirs() const
             out << b->endpoint().dataDir;
     }
     return out;
+}
+
+QList<UnwatchedBrowser> CdpBrowserWindows::unwatchedBrowsers() const
+{
+    return m_shutdown ? QList<UnwatchedBrowser>() : m_discovery.unwatchedBrowsers();
+}
+
+void CdpBrowserWindows::countChanged()
+{
+    const int now = browserCount();
+    if (now == m_lastWatched || m_shutdown)
+        return;
+    m_lastWatched = now;
+    emit browsersChanged();
 }
 
 int CdpBrowserWindows::heldCount() const
@@ -100,6 +121,7 @@ void CdpBrowserWindows::onEndpoint(const CdpEndpoint &endpoint)
         if (m_retries.value(dir).version != browser->endpoint().content)
             m_retries.remove(dir);
         emit browserConnected(dir);
+        countChanged();
     });
     connect(browser, &CdpBrowser::lost, this, [this, browser](CdpBrowser::Loss why) { onBrowserLost(browser, why); });
     browser->start();
@@ -117,6 +139,7 @@ void CdpBrowserWindows::onBrowserLost(CdpBrowser *browser, CdpBrowser::Loss why)
     browser->deleteLater();
     if (wasReady && why != CdpBrowser::Loss::Refused)
         emit browserLost(endpoint.dataDir);
+    countChanged();
     if (why != CdpBrowser::Loss::Broken || m_shutdown)
         return; // refused: a stale file; closed: the browser went. A new file brings it back.
     // A browser that misbehaved (or an endpoint that never answered) is tried
@@ -154,6 +177,7 @@ void CdpBrowserWindows::removeBrowser(CdpBrowser *browser)
     browser->deleteLater();
     for (qsizetype i = 0; i < pages; ++i)
         queueSignal(false);
+    countChanged();
 }
 
 void CdpBrowserWindows::queueSignal(bool registered)

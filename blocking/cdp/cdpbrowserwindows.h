@@ -21,6 +21,10 @@ struct CdpSettings
     QStringList profileDirs = CdpDiscovery::standardProfileDirs();
     // Where running browsers are looked for ("" for nowhere).
     QString procRoot = QStringLiteral("/proc");
+    // This desktop: only its browsers are watched or reported.
+    DesktopIdentity desktop = DesktopIdentity::current();
+    // Where the peers of unix sockets come from (unset: the kernel).
+    CdpDiscovery::SocketPeerReader socketPeers;
     int scanIntervalMs = 500;
     CdpBrowser::Options browser;
     // At shutdown, how long to wait for the browsers to take the released popups.
@@ -46,6 +50,10 @@ public:
 
     // Browsers connected and set up.
     int browserCount() const;
+    int watchedBrowserCount() const override { return browserCount(); }
+    // Browser main processes of this desktop started without the debugging
+    // switch; browsersChanged() follows every change within a scan interval.
+    QList<UnwatchedBrowser> unwatchedBrowsers() const override;
     QStringList browserDataDirs() const;
     // Popups held by all browsers, undecided or being decided.
     int heldCount() const;
@@ -66,6 +74,8 @@ private:
     void removeBrowser(CdpBrowser *browser);
     void queueSignal(bool registered);
     void flushSignals();
+    // Raises browsersChanged() when the number of watched browsers moved.
+    void countChanged();
 
     CdpSettings m_settings;
     CdpDiscovery m_discovery;
@@ -79,6 +89,7 @@ private:
     QHash<QString, Retry> m_retries;
     std::vector<bool> m_signals; // queued: true = registered, false = revoked
     QTimer m_flush;
+    int m_lastWatched = 0;
     bool m_shutdown = false;
 };
 

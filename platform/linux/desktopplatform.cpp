@@ -1,9 +1,11 @@
 #include "platform/linux/desktopplatform.h"
 
 #include "platform/linux/alsasoundplayer.h"
+#include "platform/linux/dbusnotifier.h"
 #include "platform/linux/x11globalhotkey.h"
 #include "platform/linux/x11windowstacker.h"
 #include "platform/linux/xdgautostart.h"
+#include "platform/notifier.h"
 #include "platform/trayicon.h"
 
 namespace wendral {
@@ -28,6 +30,8 @@ DesktopPlatform::DesktopPlatform(QObject *parent) : QObject(parent)
     m_services.tray = new SystemTrayIcon(this);
     m_autostart = std::make_unique<XdgAutostartService>();
     m_services.autostart = m_autostart.get();
+    m_busNotifier = new DBusNotifier(this);
+    m_services.notifier = new FallbackNotifier(*m_busNotifier, *m_services.tray, this);
 }
 
 DesktopPlatform::~DesktopPlatform() = default;

@@ -276,12 +276,16 @@ void TestLayouts::menusAndTrayMenu()
     };
     QCOMPARE(texts("mnuFile"), QStringList{"Exit"});
     QCOMPARE(texts("mnuAction"), (QStringList{"Minimize to Taskbar", "Allow the Next Popup (Win-Z)"}));
-    QCOMPARE(texts("mnuTools"), (QStringList{"Add Program to IE Tools Menu", "Remove Program from IE Tools Menu"}));
+    // The layout's two items, then what watching browsers adds: the count and
+    // the option.
+    QCOMPARE(texts("mnuTools"), (QStringList{"Add Program to IE Tools Menu", "Remove Program from IE Tools Menu", "",
+                                             "No browser watched", "Watch browsers started from the desktop"}));
     QCOMPARE(texts("mnuHelp"), QStringList{"View Help"});
     QCOMPARE(texts("mnuAbout"), QStringList{"About this software"});
     // The File menu's only item carries index 1.
     QVERIFY(m_main->findChild<QAction *>("mnuFileItem_1"));
-    QCOMPARE(texts("Popup"), (QStringList{"Close this menu", "Show program", "Allow next popup (win-z)", "Exit"}));
+    QCOMPARE(texts("Popup"), (QStringList{"No browser watched", "", "Close this menu", "Show program",
+                                          "Allow next popup (win-z)", "Exit"}));
     QMenu *popup = m_main->trayMenu();
     QCOMPARE(popup->objectName(), QStringLiteral("Popup"));
     QVERIFY(!m_main->menuBar()->actions().contains(popup->menuAction()));

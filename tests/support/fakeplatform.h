@@ -5,6 +5,7 @@
 
 #include "platform/autostart.h"
 #include "platform/globalhotkey.h"
+#include "platform/notifier.h"
 #include "platform/platformservices.h"
 #include "platform/soundplayer.h"
 #include "platform/trayicon.h"
@@ -73,6 +74,27 @@ public:
     }
 };
 
+// A notification service that records what it shows; one that is missing
+// (delivers = false) shows nothing and says so.
+class RecordingNotifier : public Notifier
+{
+    Q_OBJECT
+public:
+    using Notifier::Notifier;
+    bool delivers = true;
+    QStringList messages; // "title: body"
+
+    bool notify(const QString &title, const QString &body) override
+    {
+        if (!delivers)
+            return false;
+        messages.append(title + ": " + body);
+        return true;
+    }
+    // The service refuses a message after taking it.
+    void refuse(const QString &title, const QString &body) { emit undelivered(title, body); }
+};
+
 // All of them, ready to hand to the program as its services.
 struct FakePlatform
 {
@@ -81,7 +103,8 @@ struct FakePlatform
     RecordingSoundPlayer sound;
     FakeTrayIcon tray;
     RecordingAutostart autostart;
-    PlatformServices services{&hotkey, &stacker, &sound, &tray, &autostart};
+    RecordingNotifier notifier;
+    PlatformServices services{&hotkey, &stacker, &sound, &tray, &autostart, &notifier};
 };
 
 } // namespace wendral::test

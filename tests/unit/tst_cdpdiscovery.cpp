@@ -149,12 +149,15 @@ private slots:
         QVERIFY(writeFile(proc.path() + QStringLiteral("/4242/cmdline"),
                           cmdline({"chromium", "--remote-debugging-port=0", "--user-data-dir="}).chopped(1) +
                               profile.toLocal8Bit() + '\0'));
+        // It shows on our display (a browser of another desktop is left alone).
+        QVERIFY(writeFile(proc.path() + QStringLiteral("/4242/environ"), QByteArray("DISPLAY=:5\0", 11)));
         QVERIFY(writeFile(proc.path() + QStringLiteral("/4243/cmdline"), QByteArray("bash\0", 5)));
         QVERIFY(writeFile(proc.path() + QStringLiteral("/self/cmdline"), QByteArray("x\0", 2)));
         QVERIFY(writeFile(profile + QStringLiteral("/DevToolsActivePort"), "3333\n/devtools/browser/c"));
         CdpDiscovery discovery;
         discovery.setProfileDirs({});
         discovery.setProcRoot(proc.path());
+        discovery.setDesktop(DesktopIdentity{QStringLiteral(":5"), QString(), QString()});
         discovery.setScanInterval(50);
         QSignalSpy found(&discovery, &CdpDiscovery::endpointFound);
         discovery.start();
@@ -165,6 +168,7 @@ private slots:
         QVERIFY(QDir(proc.path() + QStringLiteral("/4242")).removeRecursively());
         const QString second = env->home() + QStringLiteral("/second");
         QVERIFY(writeFile(second + QStringLiteral("/DevToolsActivePort"), "4444\n/devtools/browser/d"));
+        QVERIFY(writeFile(proc.path() + QStringLiteral("/5000/environ"), QByteArray("DISPLAY=:5.0\0", 13)));
         QVERIFY(writeFile(proc.path() + QStringLiteral("/5000/cmdline"),
                           cmdline({"chrome", "--remote-debugging-port=9", "--user-data-dir="}).chopped(1) +
                               second.toLocal8Bit() + '\0'));
