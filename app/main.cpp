@@ -1,7 +1,9 @@
 #include "app/program.h"
 #include "app/termination.h"
 #include "core/commandline.h"
+#include "core/paths.h"
 #include "core/productinfo.h"
+#include "platform/linux/desktoplaunchers.h"
 #include "platform/singleinstance.h"
 #include "ui/formtools.h"
 #include "ui/webengine.h"
@@ -24,6 +26,20 @@ int main(int argc, char **argv)
         std::FILE *out = commandLine.action == wendral::CommandLine::Action::Fail ? stderr : stdout;
         std::fputs(commandLine.text.toLocal8Bit().constData(), out);
         return commandLine.exitCode;
+    }
+
+    // --watch-launchers=on|off: what the Tools menu's "Watch browsers started
+    // from the desktop" does, for scripts. It changes the per-user entries and
+    // ends; it starts nothing.
+    if (commandLine.watchLaunchers) {
+        QCoreApplication tool(argc, argv);
+        const bool on = *commandLine.watchLaunchers;
+        wendral::DesktopLaunchers launchers =
+            wendral::DesktopLaunchers::forCurrentUser(wendral::Paths::programFile(QStringLiteral("wendral-browser")));
+        const wendral::DesktopLaunchers::Report report = on ? launchers.turnOn() : launchers.turnOff();
+        std::fputs((wendral::DesktopLaunchers::describe(report, on) + QLatin1Char('\n')).toLocal8Bit().constData(),
+                   report.ok() ? stdout : stderr);
+        return report.ok() ? 0 : 1;
     }
 
     // The web engine reads its switches before the application object exists.

@@ -412,6 +412,21 @@ void CdpDiscovery::examine(int pid, const QByteArray &program, ProcessRecord &re
                 }
             }
             placement = placementBySocketPeers(peers, m_desktop);
+            // A browser without a display connection (headless, or not yet
+            // connected) and with its environment blanked: the environment it
+            // was started with is still its parent's, when the parent is ours.
+            // Only a match counts: a browser that has not connected yet may
+            // still show on our display whoever started it.
+            if (placement == Placement::Unknown && parent > 1) {
+                const QString parentBase = m_procRoot + QLatin1Char('/') + QString::number(parent);
+                const QByteArray parentStatus = readSmall(parentBase + QStringLiteral("/status"), kMaxStatusBytes);
+                const auto parentEnvironment =
+                    parseEnvironment(readSmall(parentBase + QStringLiteral("/environ"), kMaxEnvironBytes));
+                if (statusField(parentStatus, "Uid") == qint64(m_uid) && !parentEnvironment.isEmpty() &&
+                    placementByEnvironment(DesktopIdentity::fromEnvironment(parentEnvironment), m_desktop) ==
+                        Placement::ThisDesktop)
+                    placement = Placement::ThisDesktop;
+            }
         }
     }
     if (placement == Placement::OtherDesktop)

@@ -220,6 +220,7 @@ private slots:
     void cleanup();
 
     void commandLineIsAnsweredWithoutADisplay();
+    void watchLaunchersFromTheCommandLine();
     void minimizedWithATrayStartsHiddenInTheTray();
     void minimizedWithoutATrayStartsOnTheTaskbar();
     void secondStartShowsTheRunningCopyAndEnds();
@@ -348,6 +349,30 @@ void TestInstance::commandLineIsAnsweredWithoutADisplay()
     // None of these made the program's folders.
     QVERIFY(!QFileInfo::exists(m_env->wendralConfigDir()));
     QVERIFY(!QFileInfo::exists(m_env->wendralDataDir()));
+}
+
+void TestInstance::watchLaunchersFromTheCommandLine()
+{
+    // The system's browser entries come from the test's own data folder.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral(WENDRAL_TEST_DATA "/desktop/share"));
+    const QString entry = m_env->dataHome() + QStringLiteral("/applications/chromium.desktop");
+
+    const Run on = runProgram({QStringLiteral("--watch-launchers=on")}, environment);
+    QCOMPARE(on.exitCode, 0);
+    QVERIFY2(QFileInfo::exists(entry), on.out.constData());
+    QVERIFY(test::readFile(entry).contains("X-Wendral-Watched=true"));
+    QVERIFY(!on.out.isEmpty());
+
+    const Run off = runProgram({QStringLiteral("--watch-launchers=off")}, environment);
+    QCOMPARE(off.exitCode, 0);
+    QVERIFY(!QFileInfo::exists(entry));
+
+    const Run wrong = runProgram({QStringLiteral("--watch-launchers=maybe")}, environment);
+    QCOMPARE(wrong.exitCode, 2);
+    // Only the entries were touched: the program itself never started.
+    QVERIFY(!QFileInfo::exists(m_env->wendralConfigDir()));
 }
 
 void TestInstance::minimizedWithATrayStartsHiddenInTheTray()

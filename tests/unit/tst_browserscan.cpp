@@ -501,6 +501,41 @@ private slots:
         QCOMPARE(found.at(1).at(0).value<CdpEndpoint>().dataDir, there);
     }
 
+    void aBlankedBrowserWithoutADisplayIsPlacedByItsParent()
+    {
+        // A headless browser has no display connection, and once it has blanked
+        // its environment only the process that started it still tells where
+        // it was started: its parent, when that is the user's own.
+        FakeProc proc;
+        FakeProc::Process parent;
+        parent.exe = QStringLiteral("/usr/bin/bash");
+        parent.cmdline = nulJoined({"bash"});
+        parent.environ = environBlock({"DISPLAY=:5"});
+        proc.add(300, parent); // ours
+        parent.environ = environBlock({"DISPLAY=:7"});
+        proc.add(301, parent); // another display's
+        parent.environ = environBlock({"DISPLAY=:5"});
+        parent.uid = ::getuid() + 4242;
+        proc.add(302, parent); // another user's, on our display
+        FakeProc::Process p;
+        p.exe = kChromium;
+        for (int i = 0; i < 3; ++i) {
+            const QString dir = env->home() + QStringLiteral("/child%1").arg(i);
+            QVERIFY(writeFile(dir + QStringLiteral("/DevToolsActivePort"),
+                              QByteArray::number(4000 + i) + "\n/devtools/browser/x"));
+            p.cmdline =
+                spaceJoined({kChromium, "--headless=new", "--remote-debugging-port=0", "--user-data-dir=" + dir});
+            p.ppid = 300 + i;
+            proc.add(310 + i, p);
+        }
+        auto discovery = makeDiscovery(proc, nullptr);
+        discovery->setProfileDirs({});
+        QSignalSpy found(discovery.get(), &CdpDiscovery::endpointFound);
+        discovery->start();
+        QCOMPARE(found.count(), 1);
+        QCOMPARE(found.at(0).at(0).value<CdpEndpoint>().port, quint16(4000));
+    }
+
     void aCommandLineRewrittenAfterStartIsReadAgain()
     {
         FakeProc proc;
