@@ -1,12 +1,12 @@
 // Start-up: the splash shows for its 75 ticks, then the main window is loaded
 // and shown and the splash is hidden for the rest of the run.
 
-#include "app/program.h"
 #include "core/productinfo.h"
 #include "core/profile.h"
 #include "core/programstate.h"
 #include "support/guimain.h"
 #include "support/memorybrowsers.h"
+#include "support/programfixture.h"
 #include "support/testenv.h"
 #include "ui/aboutwindow.h"
 #include "ui/helpwindow.h"
@@ -31,19 +31,27 @@ void TestStartup::splashThenMainWindow()
 {
     test::TestEnvironment env;
     MemoryBrowserWindows browsers;
-    Program program(&browsers);
-    UiContext &context = program.context();
+    test::ProgramFixture fixture(&browsers);
+    UiContext &context = fixture.context;
     context.state.endOnWebsiteClose = true;
 
+    // The main window follows the splash as the program's composition root
+    // makes it follow.
+    std::unique_ptr<MainWindow> mainWindow;
     QVERIFY(context.profile.productName.isEmpty()); // empty until the splash loads
-    program.start();
-    SplashWindow *splash = program.splash();
-    QVERIFY(splash);
+    auto splashWindow = std::make_unique<SplashWindow>(context, [&] {
+        mainWindow = std::make_unique<MainWindow>(context);
+        mainWindow->load();
+        mainWindow->showLoaded();
+    });
+    SplashWindow *splash = splashWindow.get();
+    splash->load();
+    splash->show();
     QVERIFY(!context.state.endOnWebsiteClose);
     QCOMPARE(context.profile.productName, QStringLiteral("Wendral"));
     QVERIFY(splash->timer()->isActive());
     QVERIFY(splash->isVisible());
-    QVERIFY(!program.mainWindow());
+    QVERIFY(!mainWindow.get());
 
     // Count the ticks as they happen: the main window appears at the 75th.
     int ticks = 0;
@@ -52,11 +60,11 @@ void TestStartup::splashThenMainWindow()
     connect(splash->timer(), &QTimer::timeout, this, [&] { ++ticks; });
     connect(splash, &SplashWindow::finished, this, [&] {
         ticksWhenShown = ticks;
-        shownWhenFinished = program.mainWindow() && program.mainWindow()->isVisible();
+        shownWhenFinished = mainWindow.get() && mainWindow.get()->isVisible();
     });
     QElapsedTimer clock;
     clock.start();
-    QTRY_VERIFY_WITH_TIMEOUT(program.mainWindow() && program.mainWindow()->isVisible(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindow.get() && mainWindow.get()->isVisible(), 20000);
     QVERIFY(clock.elapsed() >= 150);  // 75 ticks of at least 2 ms
     QCOMPARE(ticksWhenShown + 1, 75); // shown inside the 75th tick, before our counter saw it
     QVERIFY(shownWhenFinished);
@@ -64,16 +72,18 @@ void TestStartup::splashThenMainWindow()
     QVERIFY(!splash->timer()->isActive());
     QVERIFY(!splash->isVisible());
 
-    MainWindow *main = program.mainWindow();
+    MainWindow *main = mainWindow.get();
     QVERIFY(main->tracker());
     QCOMPARE(main->windowTitle(), QStringLiteral("Wendral by Brindlemark"));
     QCOMPARE(main->findChild<QAbstractButton *>("Command7")->text(), QStringLiteral("Visit ") + ProductInfo::website());
     // No second load, and the splash stays hidden.
     QTest::qWait(50);
-    QCOMPARE(program.mainWindow(), main);
+    QCOMPARE(mainWindow.get(), main);
     QVERIFY(!splash->isVisible());
     QCOMPARE(ticks, 75);
     main->unload();
+    mainWindow.reset();
+    splashWindow.reset();
     // The help window opened at start-up points into the program's state.
     delete context.windows.help.data();
     delete context.windows.about.data();
