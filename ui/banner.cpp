@@ -47,6 +47,11 @@ void BannerStrip::embed(quint64 windowId)
     // The main window keeps the keyboard; the banner only takes clicks.
     m_container->setFocusPolicy(Qt::NoFocus);
     m_container->setGeometry(rect());
+    // A container with an X window of its own holds the helper's window
+    // inside it, and so inside the picture box that clips it; without one
+    // the helper's window would hang from the main window itself.
+    m_container->setAttribute(Qt::WA_DontCreateNativeAncestors);
+    m_container->winId();
     m_container->show();
 }
 
@@ -87,6 +92,13 @@ QFrame *placeBanner(QWidget *form, BannerStrip *wbBanner, QWidget *wbPicture, co
     const QRect place = wbBanner->geometry();
     box->setGeometry(place.x(), place.y(), qMax(0, place.width() - margin), place.height());
     box->setFrameShape(QFrame::NoFrame);
+    // A window of another process is clipped only by the X windows around
+    // it: the box gets one of its own (and only the box, not its ancestors),
+    // so that the page's scroll bar stays hidden under its right edge.
+    if (BannerStrip::canEmbed()) {
+        box->setAttribute(Qt::WA_DontCreateNativeAncestors);
+        box->setAttribute(Qt::WA_NativeWindow);
+    }
 
     wbBanner->setParent(box);
     wbBanner->setGeometry(0, 0, place.width(), place.height());

@@ -80,18 +80,23 @@ void BannerWindow::publish()
     if (!isVisible())
         return;
     const quint64 id = static_cast<quint64>(winId());
-    stopKeyEventsOnX11(id);
+    prepareForEmbeddingOnX11(id, palette().color(QPalette::Window));
     if (id == m_published)
         return;
     m_published = id;
     emit windowIdPublished(id);
 }
 
-void stopKeyEventsOnX11(quint64 window)
+void prepareForEmbeddingOnX11(quint64 window, const QColor &background)
 {
     xcb_connection_t *c = x11::connection();
     if (!c || window == 0)
         return;
+    if (background.isValid()) {
+        // A TrueColor pixel; the top byte is alpha where the visual has one.
+        const uint32_t pixel = 0xff000000u | (background.rgb() & 0xffffffu);
+        xcb_change_window_attributes(c, static_cast<xcb_window_t>(window), XCB_CW_BACK_PIXEL, &pixel);
+    }
     constexpr uint32_t keyEvents = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE;
     QList<xcb_window_t> pending{static_cast<xcb_window_t>(window)};
     while (!pending.isEmpty()) {

@@ -7,7 +7,9 @@
 //    replaces the window while it starts, so an earlier id would name a
 //    window that is about to go), and again whenever it is replaced later;
 //  - until it is embedded it bypasses the window manager (no frame flashes)
-//    and sits off screen, in the strip's background colour;
+//    and sits off screen; the X server fills it with the strip's background
+//    colour until the page paints (instead of leaving whatever was on the
+//    screen there);
 //  - it takes no key events: while the pointer is over the strip the keys
 //    stay with the main window, which has the focus;
 //  - it has no context menu: it does not know where on the screen it is once
@@ -57,8 +59,10 @@ private:
     bool m_loadedOnce = false;
 };
 
-// Removes key events from the event masks of window and every window below it
-// (a no-op without an X11 connection). Clicks and pointer motion stay.
-void stopKeyEventsOnX11(quint64 window);
+// Readies an X11 window for embedding (a no-op without an X11 connection):
+// removes key events from the event masks of window and every window below it
+// (clicks and pointer motion stay), and gives window the background colour
+// the server shows until the window is painted (when valid).
+void prepareForEmbeddingOnX11(quint64 window, const QColor &background);
 
 } // namespace wendral
