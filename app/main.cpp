@@ -3,20 +3,18 @@
 #include "core/commandline.h"
 #include "core/paths.h"
 #include "core/productinfo.h"
+#include "forms/formtools.h"
 #include "platform/linux/desktoplaunchers.h"
 #include "platform/singleinstance.h"
-#include "ui/formtools.h"
-#include "ui/webengine.h"
 
 #include <QApplication>
-#include <QLoggingCategory>
 
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
     // The command line first: --help, --version and mistakes are answered
-    // without a display, a window or the web engine.
+    // without a display or a window.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -42,12 +40,9 @@ int main(int argc, char **argv)
         return report.ok() ? 0 : 1;
     }
 
-    // The web engine reads its switches before the application object exists.
-    wendral::prepareWebEngineEnvironment();
+    // Web content runs in the helper program (wendral-web), which prepares
+    // the web engine for itself.
     QApplication app(argc, argv);
-    // The web engine's context dump is noise for users; the environment rule
-    // set above may come too late for Qt's logging registry.
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     QCoreApplication::setOrganizationName(QStringLiteral("Wendral"));
     QCoreApplication::setApplicationName(QStringLiteral("Wendral"));
     // The menu entry and icon the desktop shows for the program's windows.

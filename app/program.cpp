@@ -4,22 +4,38 @@
 #include "blocking/cdp/cdpbrowserwindows.h"
 #include "blocking/unwatchedreporter.h"
 #include "core/paths.h"
+#include "forms/formtools.h"
 #include "platform/linux/desktopplatform.h"
 #include "platform/notifier.h"
 #include "platform/soundplayer.h"
-#include "ui/formtools.h"
+#include "ui/banner.h"
 #include "ui/mainwindow.h"
 #include "ui/splashwindow.h"
+#include "ui/webhelper.h"
 
 #include <QCoreApplication>
+
+namespace {
+
+// The web helper lives beside the program.
+wendral::WebHelper::Options webHelperOptions()
+{
+    wendral::WebHelper::Options options;
+    options.program = wendral::Paths::programFile(QStringLiteral("wendral-web"));
+    options.bannerSupported = wendral::BannerStrip::canEmbed();
+    return options;
+}
+
+} // namespace
 
 namespace wendral {
 
 Program::Program(BrowserWindows *browsers, QObject *parent)
     : QObject(parent), m_decider(m_state, m_lists), m_skin(m_profile), m_platform(std::make_unique<DesktopPlatform>()),
       m_browsers(browsers ? browsers : new cdp::CdpBrowserWindows(this)),
-      m_context{m_state,   m_settings, m_lists, m_decider, m_profile, m_skin, m_platform->services(),
-                m_windows, m_browsers},
+      m_web(std::make_unique<WebHelper>(webHelperOptions())),
+      m_context{m_state,   m_settings, m_lists,    m_decider, m_profile, m_skin, m_platform->services(),
+                m_windows, m_browsers, m_web.get()},
       m_reporter(new UnwatchedBrowserReporter(
           m_browsers,
           [this] {
@@ -41,6 +57,10 @@ Program::Program(BrowserWindows *browsers, QObject *parent)
 Program::~Program()
 {
     setTerminationHandler({});
+    // The helper first, while the main window's strip can still let go of
+    // its window: its process must not outlive the program, nor be torn down
+    // by the objects' own destruction.
+    m_web->shutdown();
     m_main.reset();
     m_splash.reset();
 }

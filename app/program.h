@@ -8,8 +8,8 @@
 #include "core/programstate.h"
 #include "core/settingsstore.h"
 #include "core/sitelists.h"
+#include "forms/skin.h"
 #include "ui/openwindows.h"
-#include "ui/skin.h"
 #include "ui/uicontext.h"
 
 #include <QObject>
@@ -23,6 +23,7 @@ class DesktopPlatform;
 class MainWindow;
 class SplashWindow;
 class UnwatchedBrowserReporter;
+class WebHelper;
 
 class Program : public QObject
 {
@@ -42,6 +43,7 @@ public:
     SplashWindow *splash() const { return m_splash.get(); }
     UiContext &context() { return m_context; }
     UnwatchedBrowserReporter *unwatchedReporter() const { return m_reporter; }
+    WebHelper *webHelper() const { return m_web.get(); }
 
     // Brings the main window up (a second start of the program asks for it).
     void showMainWindow();
@@ -59,6 +61,7 @@ private:
     std::unique_ptr<DesktopPlatform> m_platform;
     OpenWindows m_windows;
     BrowserWindows *m_browsers;
+    std::unique_ptr<WebHelper> m_web;
     UiContext m_context;
     UnwatchedBrowserReporter *m_reporter;
     std::unique_ptr<SplashWindow> m_splash;

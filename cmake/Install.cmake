@@ -3,7 +3,8 @@
 #   <libdir>/wendral/                 the program with its read-only files beside
 #                                     it (Help.rtf, sounds/pop.wav, icon.ico,
 #                                     hoticon.ico), where it looks for them, and
-#                                     the wendral-browser launcher
+#                                     the wendral-browser launcher and the
+#                                     wendral-web helper (the web engine)
 #   bin/wendral, bin/wendral-browser  relative symbolic links into <libdir>/wendral/
 #   share/applications/<id>.desktop   the menu entry
 #   share/icons/hicolor/*/apps/<id>.* the icon, scalable and 16-256 pixels

@@ -15,7 +15,7 @@ function(wendral_add_layer folder)
        ${CMAKE_SOURCE_DIR}/${folder}/*.h
        ${CMAKE_SOURCE_DIR}/${folder}/*.ui)
   # main() belongs to the executable, not to the library.
-  list(FILTER sources EXCLUDE REGEX "/app/main\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX "/(app|web)/main\\.cpp$")
 
   set(root ${CMAKE_BINARY_DIR}/layers/${folder})
   file(MAKE_DIRECTORY ${root})

@@ -13,7 +13,7 @@ build="${WENDRAL_RELEASE_BUILD_DIR:-$here/build-release}"
 
 "$here/scripts/install-deps.sh" build
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DWENDRAL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target wendral
+cmake --build "$build" --target wendral wendral-web
 cmake --install "$build" --strip --prefix "$prefix" >/dev/null
 
 # Desktops watch share/applications; the cache is only refreshed where the tool is there.

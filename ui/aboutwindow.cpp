@@ -4,12 +4,12 @@
 
 #include "core/productinfo.h"
 #include "core/profile.h"
-#include "ui/formtools.h"
+#include "forms/formtools.h"
+#include "forms/skin.h"
+#include "forms/twips.h"
 #include "ui/openwindows.h"
-#include "ui/skin.h"
-#include "ui/twips.h"
 #include "ui/uicontext.h"
-#include "ui/websitewindow.h"
+#include "ui/webcontent.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -99,7 +99,8 @@ bool AboutWindow::eventFilter(QObject *watched, QEvent *event)
 void AboutWindow::openWebsite()
 {
     // The About window stays open.
-    WebsiteWindow::open(m_context);
+    if (m_context.web)
+        m_context.web->openWebsite();
 }
 
 } // namespace wendral

@@ -8,6 +8,9 @@
 #include "core/settingsstore.h"
 #include "core/sitelists.h"
 #include "core/toolbarbutton.h"
+#include "forms/formtools.h"
+#include "forms/skin.h"
+#include "forms/twips.h"
 #include "platform/globalhotkey.h"
 #include "platform/linux/desktoplaunchers.h"
 #include "platform/platformservices.h"
@@ -16,16 +19,13 @@
 #include "platform/windowstacker.h"
 #include "ui/aboutwindow.h"
 #include "ui/banner.h"
-#include "ui/formtools.h"
 #include "ui/helpwindow.h"
 #include "ui/hotkeybinding.h"
 #include "ui/listwidgetbox.h"
 #include "ui/openwindows.h"
 #include "ui/siteprompt.h"
-#include "ui/skin.h"
-#include "ui/twips.h"
 #include "ui/uicontext.h"
-#include "ui/websitewindow.h"
+#include "ui/webcontent.h"
 
 #include "ui_mainwindow.h"
 
@@ -35,6 +35,7 @@
 #include <QFrame>
 #include <QMenu>
 #include <QSignalBlocker>
+#include <QTimer>
 
 namespace wendral {
 
@@ -55,6 +56,10 @@ MainWindow::MainWindow(UiContext &context) : ui(new Ui::MainWindow), m_context(c
     ui->pctHotkey->installEventFilter(this);
     connectControls();
     addWatchItems();
+    if (WebContent *web = m_context.web) {
+        connect(web, &WebContent::bannerWindowChanged, ui->wbBanner, &BannerStrip::embed);
+        connect(web, &WebContent::websiteClosed, this, &MainWindow::onWebsiteClosed);
+    }
 }
 
 MainWindow::~MainWindow()
@@ -71,6 +76,10 @@ MainWindow::~MainWindow()
         m_context.lists.disallowed().setListBox(nullptr);
     m_tracker.reset();
     m_hotkey.reset();
+    if (m_context.web) {
+        disconnect(m_context.web, nullptr, this, nullptr);
+        disconnect(m_context.web, nullptr, ui->wbBanner, nullptr);
+    }
     delete ui;
 }
 
@@ -404,7 +413,50 @@ void MainWindow::minimizeToTaskbar()
 
 void MainWindow::openWebsite()
 {
-    WebsiteWindow::open(m_context);
+    if (m_context.web)
+        m_context.web->openWebsite();
+}
+
+void MainWindow::onWebsiteClosed()
+{
+    // Asked to end while the website window was open: its closing is the end.
+    if (m_unloaded && m_context.state.endOnWebsiteClose) {
+        m_context.skin.shutdownStep();
+        QCoreApplication::exit(0);
+    }
+}
+
+// ---- the banner strip ----
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // After the window is on its way to the screen: the web helper starts
+    // behind it, not before it.
+    if (m_bannerBox)
+        QTimer::singleShot(0, this, &MainWindow::requestBanner);
+}
+
+void MainWindow::requestBanner()
+{
+    if (!m_bannerBox || !m_context.web || !isVisible() || m_unloaded || m_bannerAsked)
+        return;
+    m_bannerAsked = true;
+    BannerStrip *strip = ui->wbBanner;
+    m_context.web->showBanner(strip->requestedUrl(), strip->size(), strip->palette().color(QPalette::Window));
+}
+
+void MainWindow::hideEvent(QHideEvent *event)
+{
+    QMainWindow::hideEvent(event);
+    // Hidden (to the tray, or at the end), the strip needs no page: the
+    // helper ends unless the website window still needs it.
+    if (event->spontaneous() || !m_bannerBox)
+        return;
+    m_bannerAsked = false;
+    ui->wbBanner->embed(0);
+    if (m_context.web)
+        m_context.web->hideBanner();
 }
 
 void MainWindow::openHelp()
@@ -542,7 +594,7 @@ void MainWindow::unload()
     hide();
     emit unloaded();
 
-    if (WebsiteWindow *web = m_context.windows.website; web && web->isVisible()) {
+    if (m_context.web && m_context.web->isWebsiteOpen()) {
         s.endOnWebsiteClose = true;
         return; // the program lives on until the website window closes
     }

@@ -92,6 +92,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -119,6 +121,9 @@ private:
     void deleteDisallowedSite();
     void addDisallowedSite();
     void openWebsite();
+    void onWebsiteClosed();
+    // The strip's page, asked of the web content while the window is shown.
+    void requestBanner();
 
     Ui::MainWindow *ui;
     UiContext &m_context;
@@ -136,6 +141,7 @@ private:
     QPointer<QFrame> m_bannerBox;
     QString m_state = QStringLiteral("up");
     bool m_forceMinimized = false;
+    bool m_bannerAsked = false; // since the window was last shown
     bool m_loaded = false;
     bool m_unloaded = false;
 };

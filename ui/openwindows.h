@@ -1,9 +1,10 @@
 #pragma once
 // The auxiliary windows of which at most one each is loaded at a time (help,
-// About, website). Opening one loads it when none is loaded, shows it modeless
-// and brings it forward; closing it unloads it.
+// About). Opening one loads it when none is loaded, shows it modeless and
+// brings it forward; closing it unloads it. (The website window, of which
+// there is one at a time too, lives in the web helper.)
 
-#include "ui/formtools.h"
+#include "forms/formtools.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -12,14 +13,12 @@ namespace wendral {
 
 class AboutWindow;
 class HelpWindow;
-class WebsiteWindow;
 struct UiContext;
 
 struct OpenWindows
 {
     QPointer<HelpWindow> help;
     QPointer<AboutWindow> about;
-    QPointer<WebsiteWindow> website;
 };
 
 // Loads the window into the slot when it is empty (created from the context,

@@ -1,10 +1,10 @@
 #include "ui/siteprompt.h"
 
 #include "core/programstate.h"
+#include "forms/formtools.h"
+#include "forms/skin.h"
 #include "platform/platformservices.h"
 #include "platform/windowstacker.h"
-#include "ui/formtools.h"
-#include "ui/skin.h"
 #include "ui/uicontext.h"
 
 #include "ui_siteprompt.h"

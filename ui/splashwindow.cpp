@@ -2,8 +2,8 @@
 
 #include "core/profile.h"
 #include "core/programstate.h"
-#include "ui/formtools.h"
-#include "ui/skin.h"
+#include "forms/formtools.h"
+#include "forms/skin.h"
 #include "ui/uicontext.h"
 
 #include "ui_splashwindow.h"

@@ -13,6 +13,7 @@ class PopupDecider;
 class SettingsStore;
 class SiteLists;
 class SkinEngine;
+class WebContent;
 struct OpenWindows;
 
 struct UiContext
@@ -25,10 +26,13 @@ struct UiContext
     BrandingProfile &profile;
     SkinEngine &skin;
     PlatformServices &platform;
-    // The help, About and website windows loaded now.
+    // The help and About windows loaded now.
     OpenWindows &windows;
     // The browser windows the tracker watches; null watches none.
     BrowserWindows *browsers = nullptr;
+    // The banner strip's page and the website window (in the web helper);
+    // null shows neither.
+    WebContent *web = nullptr;
 };
 
 } // namespace wendral

@@ -13,12 +13,12 @@
 #include "core/profile.h"
 #include "core/programstate.h"
 #include "core/settingsstore.h"
+#include "forms/formtools.h"
 #include "platform/linux/desktopplatform.h"
 #include "support/chromiumharness.h"
 #include "support/programfixture.h"
 #include "support/testenv.h"
 #include "support/x11session.h"
-#include "ui/formtools.h"
 #include "ui/mainwindow.h"
 
 #include <xcb/xcb_keysyms.h>

@@ -1,11 +1,11 @@
 #include "core/paths.h"
 #include "core/settingsstore.h"
+#include "forms/skin.h"
+#include "forms/twips.h"
 #include "platform/windowstacker.h"
 #include "support/programfixture.h"
 #include "support/testenv.h"
 #include "ui/helpwindow.h"
-#include "ui/skin.h"
-#include "ui/twips.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>

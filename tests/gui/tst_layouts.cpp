@@ -2,13 +2,13 @@
 // names, containers, geometry (twips at 15 per pixel), captions and tooltips.
 
 #include "core/profile.h"
+#include "forms/formtools.h"
+#include "forms/twips.h"
 #include "support/mainwindowfixture.h"
 #include "support/testenv.h"
-#include "ui/formtools.h"
 #include "ui/mainwindow.h"
 #include "ui/siteprompt.h"
 #include "ui/splashwindow.h"
-#include "ui/twips.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,6 +1,7 @@
 // The main window at work: start-up from the settings store, the six toggles
 // with their messages and writes, the list buttons, the commands, both menus,
-// the tray menu, the window state, the banner room and the unload.
+// the tray menu, the window state, the banner strip and the unload (also with
+// the website window open, which the web helper shows).
 
 #include "blocking/browsertracker.h"
 #include "core/paths.h"
@@ -9,17 +10,15 @@
 #include "core/registryvalues.h"
 #include "core/settingsstore.h"
 #include "core/sitelists.h"
+#include "forms/formtools.h"
+#include "forms/twips.h"
 #include "platform/linux/xdgautostart.h"
-#include "support/guimain.h"
 #include "support/mainwindowfixture.h"
 #include "support/testenv.h"
 #include "ui/aboutwindow.h"
 #include "ui/banner.h"
-#include "ui/formtools.h"
 #include "ui/helpwindow.h"
 #include "ui/mainwindow.h"
-#include "ui/twips.h"
-#include "ui/websitewindow.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -28,8 +27,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QProcess>
 #include <QSettings>
 #include <QStatusBar>
+#include <QtTest>
+
+#include <cstdio>
 
 using namespace wendral;
 
@@ -67,8 +70,12 @@ private slots:
     void toolsMenuAddsAndRemovesTheToolbarEntry();
     void unloadWritesNineValuesInOrderAndReleases();
     void closeBoxUnloads();
+    void visitButtonAsksForTheWebsite();
     void unloadWithWebsiteOpenKeepsTheProgramAlive();
+    void websiteClosingEndsTheProgramOnlyAfterTheUnload_data();
+    void websiteClosingEndsTheProgramOnlyAfterTheUnload();
     void bannerMakesRoomAndPlacesTheStrip();
+    void bannerIsAskedForWhileTheWindowIsShown();
     void noBannerLeavesTheDesignLayout();
 
 private:
@@ -94,6 +101,7 @@ private:
     SiteLists &lists() { return m_fx->program.lists; }
     test::FakePlatform &platform() { return m_fx->program.platform; }
     OpenWindows &windows() { return m_fx->program.windows; }
+    test::FakeWebContent &web() { return m_fx->program.web; }
 
     std::unique_ptr<test::TestEnvironment> m_env;
     std::unique_ptr<test::MainWindowFixture> m_fx;
@@ -504,16 +512,102 @@ void TestMainWindow::closeBoxUnloads()
     QCOMPARE(stored("chkStopPop"), QStringLiteral("1"));
 }
 
+void TestMainWindow::visitButtonAsksForTheWebsite()
+{
+    store("showHelp", "0");
+    load();
+    QCOMPARE(web().websiteRequests, 0);
+    QTest::mouseClick(button("Command7"), Qt::LeftButton);
+    QCOMPARE(web().websiteRequests, 1);
+    // Asked again while open: the helper brings the one window forward.
+    QTest::mouseClick(button("Command7"), Qt::LeftButton);
+    QCOMPARE(web().websiteRequests, 2);
+    // Closing it ends nothing while the program runs.
+    web().closeWebsite();
+    QVERIFY(!state().endOnWebsiteClose);
+    QVERIFY(!m_main->isUnloaded());
+    QVERIFY(m_main->isVisible());
+}
+
 void TestMainWindow::unloadWithWebsiteOpenKeepsTheProgramAlive()
 {
     store("showHelp", "0");
     load();
     QVERIFY(!state().endOnWebsiteClose);
     QTest::mouseClick(button("Command7"), Qt::LeftButton);
-    QVERIFY(windows().website && windows().website->isVisible());
+    QVERIFY(web().isWebsiteOpen());
+    QSignalSpy unloaded(m_main, &MainWindow::unloaded);
     m_main->unload();
+    QCOMPARE(unloaded.count(), 1);
     QVERIFY(state().endOnWebsiteClose);
-    QVERIFY(windows().website->isVisible());
+    QVERIFY(!m_main->isVisible());
+    // The settings are saved all the same.
+    QCOMPARE(stored("state"), QStringLiteral("up"));
+}
+
+// A child run of this program: loads the main window, asks for the website
+// window (or not), unloads, then lets the helper report the website window
+// closed, and prints how its event loop ended. A guard ends the loop with 42
+// after 5 s.
+//   "open":   website open at the unload -> its closing ends the program (0)
+//   "closed": website closed before the unload -> the unload ends it (0),
+//             the later closing report changes nothing
+//   "early":  the website window closes before any unload -> runs on (42)
+static int websiteChild(const char *mode)
+{
+    int argc = 1;
+    char name[] = "tst_mainwindow";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    test::TestEnvironment env;
+    auto fx = std::make_unique<test::MainWindowFixture>();
+    fx->program.settings.write(QStringLiteral("showHelp"), QStringLiteral("0"));
+    MainWindow &main = fx->load(false);
+    test::FakeWebContent &web = fx->program.web;
+    const QByteArray m(mode);
+    if (m != "closed")
+        main.findChild<QAbstractButton *>(QStringLiteral("Command7"))->click();
+    if (m == "closed")
+        web.websiteOpen = false;
+    QTimer::singleShot(100, &main, [&] {
+        if (m != "early")
+            main.unload();
+        std::printf("endOnWebsiteClose=%d\n", int(fx->program.state.endOnWebsiteClose));
+        std::fflush(stdout);
+    });
+    QTimer::singleShot(400, &web, [&] { web.closeWebsite(); });
+    QTimer::singleShot(5000, &app, [] { QCoreApplication::exit(42); });
+    const int rc = app.exec();
+    fx.reset();
+    return rc;
+}
+
+void TestMainWindow::websiteClosingEndsTheProgramOnlyAfterTheUnload_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("flag");
+    QTest::newRow("open at the unload: its closing ends the program") << "open" << 0 << true;
+    QTest::newRow("closed before the unload: the unload ends it") << "closed" << 0 << false;
+    QTest::newRow("closed without an unload: the program runs on") << "early" << 42 << false;
+}
+
+void TestMainWindow::websiteClosingEndsTheProgramOnlyAfterTheUnload()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, exitCode);
+    QFETCH(bool, flag);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    QElapsedTimer clock;
+    clock.start();
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--website-child"), mode});
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray out = child.readAllStandardOutput();
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), exitCode);
+    QVERIFY2(out.contains(flag ? "endOnWebsiteClose=1" : "endOnWebsiteClose=0"), out.constData());
 }
 
 void TestMainWindow::bannerMakesRoomAndPlacesTheStrip()
@@ -530,16 +624,60 @@ void TestMainWindow::bannerMakesRoomAndPlacesTheStrip()
     QCOMPARE(box->objectName(), QStringLiteral("picBox"));
     QCOMPARE(box->width(), twipsToPixels(7335) - twipsToPixels(280));
     QCOMPARE(box->geometry().topLeft(), twipsRect(300, 1080, 0, 0).topLeft());
-    auto *banner = m_main->findChild<BannerBrowser *>("wbBanner");
+    auto *banner = m_main->findChild<BannerStrip *>("wbBanner");
     QCOMPARE(banner->parentWidget(), box);
     QCOMPARE(banner->pos(), QPoint(0, 0));
     QCOMPARE(banner->width(), twipsToPixels(7335)); // clipped by the box on the right
+    QCOMPARE(banner->height(), twipsToPixels(945));
     QVERIFY(banner->isVisible());
     QVERIFY(!m_main->findChild<QWidget *>("wbPicture")->isVisible());
     QCOMPARE(banner->requestedUrl(), QUrl(program().profile.bannerUrl));
     QVERIFY(program().profile.bannerUrl.endsWith(QStringLiteral("/freeprograms/banner2.html")));
     // The status bar stays along the bottom edge.
     QCOMPARE(m_main->statusBar()->geometry().bottom(), m_main->height() - 1);
+}
+
+void TestMainWindow::bannerIsAskedForWhileTheWindowIsShown()
+{
+    store("showHelp", "0");
+    platform().tray.available = true; // minimising hides the window
+    load(true);
+    auto *banner = m_main->findChild<BannerStrip *>("wbBanner");
+    // Asked for once the window is shown, not while it loads.
+    QTRY_COMPARE(web().bannerRequests.size(), 1);
+    const test::FakeWebContent::Banner asked = web().bannerRequests.first();
+    QCOMPARE(asked.url, QUrl(program().profile.bannerUrl));
+    QCOMPARE(asked.size, QSize(twipsToPixels(7335), twipsToPixels(945)));
+    QCOMPARE(asked.size, banner->size());
+    QCOMPARE(asked.background, banner->palette().color(QPalette::Window));
+
+    // The helper's window arrives; offscreen nothing can be embedded, and
+    // the strip stays empty without complaint.
+    QVERIFY(!BannerStrip::canEmbed());
+    web().publishBannerWindow(0x1234567);
+    QVERIFY(!banner->container());
+    QCOMPARE(banner->embeddedWindow(), quint64(0));
+
+    // Hidden to the tray: the strip is not needed any more.
+    QTest::mouseClick(button("Command6"), Qt::LeftButton);
+    QTRY_VERIFY(!m_main->isVisible());
+    QCOMPARE(web().bannerHides, 1);
+    QVERIFY(!web().bannerShown());
+    QTest::qWait(50);
+    QCOMPARE(web().bannerRequests.size(), 1);
+
+    // Shown again: asked for again.
+    action("show")->trigger();
+    QVERIFY(m_main->isVisible());
+    QTRY_COMPARE(web().bannerRequests.size(), 2);
+    QVERIFY(web().bannerShown());
+
+    // The unload hides the window for good: the strip goes with it, and the
+    // last word the helper hears about it is that it is hidden.
+    m_main->unload();
+    QCOMPARE(web().bannerHides, 2);
+    QTest::qWait(50);
+    QCOMPARE(web().bannerRequests.size(), 2);
 }
 
 void TestMainWindow::noBannerLeavesTheDesignLayout()
@@ -551,8 +689,22 @@ void TestMainWindow::noBannerLeavesTheDesignLayout()
     QCOMPARE(m_main->findChild<QGroupBox *>("Frame1")->y(), twipsToPixels(2880));
     QVERIFY(!m_main->findChild<QWidget *>("wbBanner")->isVisible());
     QVERIFY(m_main->findChild<QWidget *>("wbPicture")->isVisible());
-    QVERIFY(!m_main->findChild<BannerBrowser *>("wbBanner")->view());
+    QVERIFY(!m_main->findChild<BannerStrip *>("wbBanner")->container());
+    // Nothing is asked of the web helper, shown or hidden.
+    QTest::qWait(50);
+    QVERIFY(web().bannerRequests.isEmpty());
+    QCOMPARE(web().bannerHides, 0);
 }
 
-WENDRAL_GUI_TEST_MAIN(TestMainWindow)
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "--website-child") == 0)
+        return websiteChild(argv[2]);
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    QApplication::setQuitOnLastWindowClosed(false);
+    TestMainWindow tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_mainwindow.moc"

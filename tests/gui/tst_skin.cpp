@@ -2,11 +2,11 @@
 // control kind, skin labels by each window's rule, and the companion's calls.
 
 #include "core/profile.h"
+#include "forms/skin.h"
 #include "support/programfixture.h"
 #include "support/recordingskincompanion.h"
 #include "support/testenv.h"
 #include "ui/aboutwindow.h"
-#include "ui/skin.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -12,7 +12,7 @@
 #include "ui/helpwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/splashwindow.h"
-#include "ui/websitewindow.h"
+#include "ui/webhelper.h"
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
@@ -74,6 +74,12 @@ void TestStartup::splashThenMainWindow()
 
     MainWindow *main = mainWindow.get();
     QVERIFY(main->tracker());
+    // Offscreen no window of the web helper could be shown in the strip: no
+    // helper is started for it.
+    QVERIFY(main->bannerBox());
+    QVERIFY(program.webHelper());
+    QVERIFY(!program.webHelper()->options().bannerSupported);
+    QVERIFY(!program.webHelper()->isRunning());
     QCOMPARE(main->windowTitle(), QStringLiteral("Wendral by Brindlemark"));
     QCOMPARE(main->findChild<QAbstractButton *>("Command7")->text(), QStringLiteral("Visit ") + ProductInfo::website());
     // No second load, and the splash stays hidden.
@@ -87,7 +93,6 @@ void TestStartup::splashThenMainWindow()
     // The help window opened at start-up points into the program's state.
     delete context.windows.help.data();
     delete context.windows.about.data();
-    delete context.windows.website.data();
 }
 
 WENDRAL_GUI_TEST_MAIN(TestStartup)

@@ -6,10 +6,10 @@
 // on disk, and refreshes the entries at start-up when it is on.
 
 #include "blocking/browsercomponents.h"
+#include "forms/formtools.h"
 #include "support/guimain.h"
 #include "support/programfixture.h"
 #include "support/testenv.h"
-#include "ui/formtools.h"
 #include "ui/mainwindow.h"
 
 #include <QDir>

@@ -1,16 +1,15 @@
-// The website window against a local HTTP server. The maker's address is
-// redirected to that server, so the window's own start page loads too.
+// The website window, in the web layer as the web helper runs it, against a
+// local HTTP server. The maker's address is redirected to that server, so the
+// window's own start page loads too.
 
 #include "core/productinfo.h"
 #include "core/profile.h"
-#include "core/programstate.h"
+#include "forms/skin.h"
+#include "forms/twips.h"
 #include "platform/windowstacker.h"
-#include "support/programfixture.h"
 #include "support/testenv.h"
-#include "ui/skin.h"
-#include "ui/twips.h"
-#include "ui/webengine.h"
-#include "ui/websitewindow.h"
+#include "web/webengine.h"
+#include "web/websitewindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -122,6 +121,16 @@ public:
     bool isAbove(const QWidget *) const override { return !calls.isEmpty() && calls.last(); }
 };
 
+// What the web helper gives the window: the profile, the skin, a stacker.
+struct WebsiteFixture
+{
+    explicit WebsiteFixture(WindowStacker &stacker) : context{profile, skin, stacker, {}} {}
+    ~WebsiteFixture() { delete context.window.data(); }
+    BrandingProfile profile;
+    SkinEngine skin{profile};
+    WebsiteContext context;
+};
+
 } // namespace
 
 class TestWebsite : public QObject
@@ -147,16 +156,15 @@ private slots:
     void arrangesLiveWindowEvenWhenTiny();
     void labelsDoubleOnlyInsideTheFrame();
     void closeUnloadsAndReopenStartsOver();
-    void closeEndsProgramOnlyWhenFlagged_data();
-    void closeEndsProgramOnlyWhenFlagged();
+    void closingTheLastWindowEndsNothing();
 
 private:
     WebsiteWindow *window();
-    WebsiteWindow *loaded() const { return m_program->windows.website; }
+    WebsiteWindow *loaded() const { return m_program->context.window; }
     bool loadAndWait(const std::function<void()> &action, int timeoutMs = 15000);
 
     test::TestEnvironment m_env;
-    std::unique_ptr<test::ProgramFixture> m_program;
+    std::unique_ptr<WebsiteFixture> m_program;
     PageServer m_server;
     RedirectMaker m_redirect;
     RecordingStacker m_stacker;
@@ -168,14 +176,12 @@ void TestWebsite::initTestCase()
     QVERIFY(m_server.start());
     m_redirect.port = m_server.port();
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(&m_redirect);
-    m_program = std::make_unique<test::ProgramFixture>();
-    m_program->platform.services.stacker = &m_stacker;
+    m_program = std::make_unique<WebsiteFixture>(m_stacker);
 }
 
 void TestWebsite::cleanupTestCase()
 {
-    // The window holds the fixture's context: it goes first.
-    delete loaded();
+    // The window holds the fixture's context: it goes with it.
     m_program.reset();
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
 }
@@ -557,9 +563,11 @@ void TestWebsite::closeUnloadsAndReopenStartsOver()
 {
     WebsiteWindow *w = window();
     QVERIFY(loadAndWait([&] { w->navigate(m_server.url(QStringLiteral("/c"))); }));
-    m_program->state.endOnWebsiteClose = false;
     QPointer<WebsiteWindow> old = w;
+    QSignalSpy closed(w, &WebsiteWindow::closed);
     QVERIFY(w->close());
+    // The helper is told at once (and tells the program).
+    QCOMPARE(closed.count(), 1);
     QVERIFY(!loaded());
     QTRY_VERIFY(old.isNull());
 
@@ -584,12 +592,12 @@ void TestWebsite::closeUnloadsAndReopenStartsOver()
     QVERIFY(loadAndWait([] {}));
 }
 
-// A child run of this program: opens the website window, closes it after a
-// moment and reports how the event loop ended. "end" sets endOnWebsiteClose
-// and keeps another window open, so only the flag can end the program; "stay"
-// leaves the flag clear and the website window is the only window, so the
-// program must not end with it. A guard ends the loop with 42 after 5 s.
-static int closeChild(const char *mode)
+// A child run of this program: opens the website window as the only window,
+// closes it after a moment and reports how the event loop ended. Whether the
+// program ends with it is the program's decision (told through the helper);
+// the window itself ends nothing, even as the last window. A guard ends the
+// loop with 42 after 5 s.
+static int closeChild()
 {
     prepareWebEngineEnvironment();
     int argc = 1;
@@ -597,13 +605,9 @@ static int closeChild(const char *mode)
     char *argv[] = {name, nullptr};
     QApplication app(argc, argv);
     test::TestEnvironment env;
-    test::ProgramFixture program;
-    const bool end = qstrcmp(mode, "end") == 0;
-    program.state.endOnWebsiteClose = end;
-    QWidget other;
-    if (end)
-        other.show();
-    WebsiteWindow *w = WebsiteWindow::open(program.context);
+    RecordingStacker stacker;
+    WebsiteFixture site(stacker);
+    WebsiteWindow *w = WebsiteWindow::open(site.context);
     QObject::connect(w, &QObject::destroyed, [] {
         std::fputs("unloaded\n", stdout);
         std::fflush(stdout);
@@ -615,27 +619,15 @@ static int closeChild(const char *mode)
     return rc;
 }
 
-void TestWebsite::closeEndsProgramOnlyWhenFlagged_data()
+void TestWebsite::closingTheLastWindowEndsNothing()
 {
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("flag set: the program ends") << "end" << 0;
-    QTest::newRow("flag clear: the program runs on") << "stay" << 42;
-}
-
-void TestWebsite::closeEndsProgramOnlyWhenFlagged()
-{
-    QFETCH(QString, mode);
-    QFETCH(int, exitCode);
     QProcess child;
     child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--close-child"), mode});
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--close-child")});
     QVERIFY(child.waitForFinished(60000));
     const QByteArray out = child.readAllStandardOutput();
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), exitCode);
-    // Either way the window was closed first (in the first case the loop
-    // ended before the deferred deletion, which the child runs afterwards).
+    QCOMPARE(child.exitCode(), 42);
     QVERIFY2(out.contains("unloaded"), out.constData());
 }
 
@@ -656,8 +648,9 @@ static int screenshot(const QString &path)
         return 2;
     redirect.port = server.port();
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(&redirect);
-    test::ProgramFixture program;
-    WebsiteWindow *w = WebsiteWindow::open(program.context);
+    RecordingStacker stacker;
+    WebsiteFixture site(stacker);
+    WebsiteWindow *w = WebsiteWindow::open(site.context);
     QSignalSpy finished(w->browser()->page(), &QWebEnginePage::loadFinished);
     if (!finished.wait(20000))
         return 3;
@@ -667,14 +660,13 @@ static int screenshot(const QString &path)
     QTest::qWait(1000);
     const bool saved = w->screen()->grabWindow(0).save(path);
     QWebEngineProfile::defaultProfile()->setUrlRequestInterceptor(nullptr);
-    delete w;
     return saved ? 0 : 4;
 }
 
 int main(int argc, char **argv)
 {
-    if (argc >= 3 && qstrcmp(argv[1], "--close-child") == 0)
-        return closeChild(argv[2]);
+    if (argc >= 2 && qstrcmp(argv[1], "--close-child") == 0)
+        return closeChild();
     if (argc >= 3 && qstrcmp(argv[1], "--screenshot") == 0)
         return screenshot(QString::fromLocal8Bit(argv[2]));
     prepareWebEngineEnvironment();

@@ -69,7 +69,7 @@ check "no maintainer scripts (dpkg's triggers refresh the caches)" \
 # ---- contents
 dpkg-deb --contents "$deb" >"$tmp/contents"
 awk '{print $6}' "$tmp/contents" | sed 's|^\./|/|' >"$tmp/paths"
-for path in /usr/lib/wendral/wendral /usr/lib/wendral/wendral-browser /usr/lib/wendral/Help.rtf \
+for path in /usr/lib/wendral/wendral /usr/lib/wendral/wendral-web /usr/lib/wendral/wendral-browser /usr/lib/wendral/Help.rtf \
     /usr/lib/wendral/sounds/pop.wav /usr/lib/wendral/icon.ico /usr/lib/wendral/hoticon.ico \
     "/usr/share/applications/$id.desktop" "/usr/share/metainfo/$id.metainfo.xml" \
     "/usr/share/icons/hicolor/scalable/apps/$id.svg" "/usr/share/icons/hicolor/48x48/apps/$id.png" \
@@ -85,6 +85,9 @@ check "nothing outside /usr" eval '! grep -v "^/usr/" "$tmp/paths" | grep -v "^/
 # ---- the program in the package is stripped
 dpkg-deb -x "$deb" "$tmp/unpacked"
 check "packaged program is stripped" eval '! readelf -S --wide "$tmp/unpacked/usr/lib/wendral/wendral" | grep -q "\.symtab"'
+check "packaged web helper is stripped" eval '! readelf -S --wide "$tmp/unpacked/usr/lib/wendral/wendral-web" | grep -q "\.symtab"'
+check "packaged program needs no web engine library" \
+    eval '! readelf -d --wide "$tmp/unpacked/usr/lib/wendral/wendral" | grep "(NEEDED)" | grep -q libQt6WebEngine'
 
 # ---- install into a throw-away root, then remove
 root=$tmp/root

@@ -44,13 +44,20 @@ fi
 programdir=$(dirname "$program")
 pass "program at ${programdir#"$prefix"/}/wendral"
 check "program is executable" test -x "$program"
-for f in Help.rtf sounds/pop.wav icon.ico hoticon.ico wendral-browser; do
+for f in Help.rtf sounds/pop.wav icon.ico hoticon.ico wendral-browser wendral-web; do
     check "program file $f beside the program" test -s "$programdir/$f"
 done
 check "wendral-browser is executable" test -x "$programdir/wendral-browser"
+check "wendral-web (the web helper) is executable" test -x "$programdir/wendral-web"
+needed() { readelf -d --wide "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
+check "installed program needs no web engine library" \
+    eval 'needed "$program" | grep -q "^libQt6Widgets" && ! needed "$program" | grep -q "^libQt6WebEngine"'
+check "installed web helper needs the web engine" \
+    eval 'needed "$programdir/wendral-web" | grep -q "^libQt6WebEngineWidgets"'
 check "no placeholder files installed" test ! -e "$programdir/.keep"
 symbols() { readelf -S --wide "$1" | grep -q '\.symtab'; }
 check "installed program is stripped" eval '! symbols "$program"'
+check "installed web helper is stripped" eval '! symbols "$programdir/wendral-web"'
 check "installed program prints its version" eval '[ "$("$prefix/bin/wendral" --version)" = "Wendral $version" ]'
 
 # ---- commands on PATH: relative links that resolve into the program folder

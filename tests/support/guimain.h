@@ -1,9 +1,6 @@
 #pragma once
-// main() for widget tests that may start the web engine (the main window's
-// banner, the website window): the engine's switches must be set before the
-// application object exists.
-
-#include "ui/webengine.h"
+// main() for widget tests: 96 dpi, and the program's rule that closing the
+// last window ends nothing.
 
 #include <QApplication>
 #include <QtTest>
@@ -11,7 +8,6 @@
 #define WENDRAL_GUI_TEST_MAIN(TestObject)                                                                              \
     int main(int argc, char **argv)                                                                                    \
     {                                                                                                                  \
-        wendral::prepareWebEngineEnvironment();                                                                        \
         QApplication app(argc, argv);                                                                                  \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
         QApplication::setQuitOnLastWindowClosed(false);                                                                \

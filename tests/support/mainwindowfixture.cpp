@@ -3,7 +3,6 @@
 #include "ui/aboutwindow.h"
 #include "ui/helpwindow.h"
 #include "ui/siteprompt.h"
-#include "ui/websitewindow.h"
 
 namespace wendral::test {
 
@@ -13,7 +12,6 @@ MainWindowFixture::~MainWindowFixture()
 {
     delete program.windows.help.data();
     delete program.windows.about.data();
-    delete program.windows.website.data();
     destroyWindow();
 }
 

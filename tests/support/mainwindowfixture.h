@@ -12,7 +12,7 @@
 namespace wendral::test {
 
 // Create it after the test environment. It closes whatever windows it opened
-// (the main window, its prompt, the help, About and website windows) before
+// (the main window, its prompt, the help and About windows) before
 // the state they point at goes.
 class MainWindowFixture
 {

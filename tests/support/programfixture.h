@@ -9,9 +9,10 @@
 #include "core/programstate.h"
 #include "core/settingsstore.h"
 #include "core/sitelists.h"
+#include "forms/skin.h"
 #include "support/fakeplatform.h"
+#include "support/fakewebcontent.h"
 #include "ui/openwindows.h"
-#include "ui/skin.h"
 #include "ui/uicontext.h"
 
 namespace wendral::test {
@@ -20,7 +21,7 @@ namespace wendral::test {
 struct ProgramFixture
 {
     explicit ProgramFixture(BrowserWindows *browsers = nullptr)
-        : context{state, settings, lists, decider, profile, skin, platform.services, windows, browsers}
+        : context{state, settings, lists, decider, profile, skin, platform.services, windows, browsers, &web}
     {
         decider.setBlockSound([this] { platform.sound.play(Paths::programFile(QStringLiteral("sounds/pop.wav"))); });
     }
@@ -33,6 +34,7 @@ struct ProgramFixture
     SkinEngine skin{profile};
     FakePlatform platform;
     OpenWindows windows;
+    FakeWebContent web;
     UiContext context;
 };
 

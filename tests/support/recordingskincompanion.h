@@ -2,7 +2,7 @@
 // A skin companion that records the calls it gets, in order, and the value it
 // was attached to.
 
-#include "ui/skin.h"
+#include "forms/skin.h"
 
 #include <QStringList>
 #include <QVariant>

@@ -4,8 +4,8 @@
 #include "core/paths.h"
 #include "core/productinfo.h"
 #include "core/textfile.h"
+#include "forms/twips.h"
 #include "support/testenv.h"
-#include "ui/twips.h"
 
 #include <QFileInfo>
 #include <QtTest>

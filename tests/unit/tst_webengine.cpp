@@ -1,7 +1,7 @@
 // Preparing the process for the web engine: when the sandbox and the GPU go
 // off, and that settings the user made are kept.
 
-#include "ui/webengine.h"
+#include "web/webengine.h"
 
 #include <QCoreApplication>
 #include <QtTest>

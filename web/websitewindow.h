@@ -1,11 +1,12 @@
 #pragma once
 // The website window: a small browser on the maker's site, with an address
 // box, back, forward, stop and reload, and a status bar that reports the link
-// under the mouse and the start and end of each load. There is one instance;
-// closing it unloads it. When the program was asked to end while it was open
-// (endOnWebsiteClose), closing it ends the program.
+// under the mouse and the start and end of each load. It lives in the web
+// helper, as an ordinary window of its own. There is one instance; closing it
+// unloads it and tells the program (which ends then when it was asked to end
+// while the window was open).
 
-#include "ui/websitelayout.h"
+#include "web/websitelayout.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -22,21 +23,33 @@ class WebsiteWindow;
 
 namespace wendral {
 
+class SkinEngine;
 class StatusPanels;
+class WebsiteWindow;
+class WindowStacker;
+struct BrandingProfile;
 
-struct UiContext;
+// What the website window needs of the helper it runs in.
+struct WebsiteContext
+{
+    BrandingProfile &profile;
+    SkinEngine &skin;
+    WindowStacker &stacker;
+    // The window loaded now, if any (one at a time).
+    QPointer<WebsiteWindow> window;
+};
 
 class WebsiteWindow : public QWidget
 {
     Q_OBJECT
 public:
     // Loads the window (the load steps run here) without showing it.
-    explicit WebsiteWindow(UiContext &context);
+    explicit WebsiteWindow(WebsiteContext &context);
     ~WebsiteWindow() override;
 
     // Loads the window if it is not loaded and shows it modeless; when it is
     // loaded already it is only shown and brought forward, on the page it has.
-    static WebsiteWindow *open(UiContext &context);
+    static WebsiteWindow *open(WebsiteContext &context);
 
     QWebEngineView *browser() const;
     QLineEdit *addressBox() const;
@@ -57,6 +70,10 @@ public:
     bool go();
     bool navigate(const QString &address);
 
+signals:
+    // The user closed the window: it is unloaded (deleted soon).
+    void closed();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -72,7 +89,7 @@ private:
     void onTitleChanged(const QString &title);
 
     std::unique_ptr<Ui::WebsiteWindow> ui;
-    UiContext &m_context;
+    WebsiteContext &m_context;
     std::unique_ptr<StatusPanels> m_panels;
     WebsiteArrangement m_arranged;
     bool m_loading = false;

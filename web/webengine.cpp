@@ -1,4 +1,4 @@
-#include "ui/webengine.h"
+#include "web/webengine.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "ui/formtools.h"
+#include "forms/formtools.h"
 
-#include "ui/twips.h"
+#include "forms/twips.h"
 
 #include <QFont>
 #include <QFontDatabase>
@@ -10,7 +10,7 @@
 #include <QStatusBar>
 #include <QWidget>
 
-// The artwork is compiled into the static core library; a program links its
+// The artwork is compiled into this static library; a program links its
 // resource data only when something refers to it. Every window uses this file,
 // so registering the resources here makes them available to all of them.
 static void registerAssets()

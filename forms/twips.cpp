@@ -1,4 +1,4 @@
-#include "ui/twips.h"
+#include "forms/twips.h"
 
 #include <cmath>
 

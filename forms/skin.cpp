@@ -1,7 +1,7 @@
-#include "ui/skin.h"
+#include "forms/skin.h"
 
 #include "core/profile.h"
-#include "ui/formtools.h"
+#include "forms/formtools.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

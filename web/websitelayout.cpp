@@ -1,4 +1,4 @@
-#include "ui/websitelayout.h"
+#include "web/websitelayout.h"
 
 #include <QtGlobal>
 

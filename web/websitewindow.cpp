@@ -1,29 +1,24 @@
-#include "ui/websitewindow.h"
+#include "web/websitewindow.h"
 
 #include "ui_websitewindow.h"
 
 #include "core/profile.h"
-#include "core/programstate.h"
-#include "platform/platformservices.h"
+#include "forms/formtools.h"
+#include "forms/skin.h"
+#include "forms/twips.h"
 #include "platform/windowstacker.h"
-#include "ui/formtools.h"
-#include "ui/openwindows.h"
-#include "ui/skin.h"
-#include "ui/twips.h"
-#include "ui/uicontext.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QStatusBar>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
-// The artwork lives in the core library's resources, which a static library
-// only links in when something names them.
+// The browser's buttons are resources of this library, which a static
+// library only links in when something names them.
 static void initAssets()
 {
-    Q_INIT_RESOURCE(assets);
+    Q_INIT_RESOURCE(website);
 }
 
 namespace wendral {
@@ -32,7 +27,7 @@ namespace {
 constexpr int kStatusBarHeightTwips = 315;
 } // namespace
 
-WebsiteWindow::WebsiteWindow(UiContext &context) : ui(std::make_unique<Ui::WebsiteWindow>()), m_context(context)
+WebsiteWindow::WebsiteWindow(WebsiteContext &context) : ui(std::make_unique<Ui::WebsiteWindow>()), m_context(context)
 {
     initAssets();
     ui->setupUi(this);
@@ -82,7 +77,7 @@ void WebsiteWindow::load()
     m_context.profile = BrandingProfile::fromBuild();
     m_panels->addPanel();
     setWindowTitle(m_context.profile.website);
-    WindowStacker &stacker = *m_context.platform.stacker;
+    WindowStacker &stacker = m_context.stacker;
     stacker.keepOnTop(this, true);
     m_context.skin.loadStep(this, SkinLabelRules::byContainer({QStringLiteral("SkinLabel1")}));
     navigate(m_context.profile.website);
@@ -90,9 +85,19 @@ void WebsiteWindow::load()
     stacker.keepOnTop(this, false);
 }
 
-WebsiteWindow *WebsiteWindow::open(UiContext &context)
+WebsiteWindow *WebsiteWindow::open(WebsiteContext &context)
 {
-    return openSingleWindow(context.windows.website, context);
+    if (!context.window) {
+        context.window = new WebsiteWindow(context);
+        centerOnScreen(context.window);
+    }
+    WebsiteWindow *w = context.window;
+    if (w->windowState() & Qt::WindowMinimized)
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    w->show();
+    w->raise();
+    w->activateWindow();
+    return w;
 }
 
 QWebEngineView *WebsiteWindow::browser() const
@@ -187,13 +192,9 @@ void WebsiteWindow::closeEvent(QCloseEvent *event)
     event->accept();
     // Closing unloads the window at once: an opening from now on loads a new
     // window instead of showing this one, which is on its way out.
-    if (m_context.windows.website == this)
-        m_context.windows.website = nullptr;
-    if (m_context.state.endOnWebsiteClose) {
-        // The main window is gone already: this is the end of the program.
-        m_context.skin.shutdownStep();
-        QCoreApplication::exit(0);
-    }
+    if (m_context.window == this)
+        m_context.window = nullptr;
+    emit closed();
 }
 
 bool WebsiteWindow::eventFilter(QObject *watched, QEvent *event)
