@@ -465,7 +465,9 @@ void TestBanner::hiddenToTheTrayTheHelperEndsAndComesBackOnShow()
     QVERIFY(startProgram(second));
     QVERIFY(second.waitForFinished(kStepTimeout));
     QCOMPARE(second.exitCode(), 0);
-    QVERIFY(waitForStrip());
+    QVERIFY2(waitFor([&] { return mainWindow(*m_desktop) != 0; }, kStartTimeout), "the main window did not come back");
+    QVERIFY2(waitForStrip(), qPrintable(QStringLiteral("the main window came back, the strip did not (helper %1)")
+                                            .arg(helperOf(m_program->processId()))));
     const qint64 again = helperOf(m_program->processId());
     QVERIFY(again != 0 && again != first);
     QVERIFY2(waitFor([&] { return stripShowsThePage(); }, kStartTimeout), "the strip did not come back");
