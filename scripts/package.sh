@@ -11,7 +11,7 @@ build="${WENDRAL_RELEASE_BUILD_DIR:-$here/build-release}"
 
 "$here/scripts/install-deps.sh" package >&2
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DWENDRAL_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target wendral >&2
+cmake --build "$build" --target wendral wendral-web >&2
 rm -f "$build"/wendral_*.deb
 (cd "$build" && cpack -G DEB) >&2
 deb=$(find "$build" -maxdepth 1 -name 'wendral_*.deb' | head -n 1)

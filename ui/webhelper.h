@@ -40,7 +40,10 @@ public:
         int pingIntervalMs = 5000;
         int pingTimeoutMs = 15000; // no answer for this long: hung, killed
         int endGraceMs = 1500;     // asked to end: killed when still there after this
-        int shutdownWaitMs = 500;  // the program's end waits no longer than this
+        // The program's end (a logout, say) waits no longer than this for an
+        // orderly end: the helper has nothing to save, and its engine's
+        // processes end by themselves once it is gone.
+        int shutdownWaitMs = 200;
     };
 
     explicit WebHelper(Options options, QObject *parent = nullptr);
