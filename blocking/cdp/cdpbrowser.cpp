@@ -132,7 +132,7 @@ void CdpBrowser::openNext()
                                                    : new WebSocketChannel(url, m_options.limits.maxMessageBytes);
     m_conn = new CdpConnection(channel, m_options.limits, this);
     connect(m_conn, &CdpConnection::opened, this, &CdpBrowser::onOpened);
-    connect(m_conn, &CdpConnection::event, this, &CdpBrowser::onEvent);
+    connect(m_conn, &CdpConnection::eventReceived, this, &CdpBrowser::onEvent);
     // Failures are handled once control is back in the event loop, never in
     // the middle of whatever code sent the command that found it.
     connect(m_conn, &CdpConnection::failed, this, &CdpBrowser::onFailed, Qt::QueuedConnection);
@@ -583,6 +583,9 @@ void CdpBrowser::decide(const QString &sessionId)
         if (self)
             self->applyVerdict(sessionId, verdict);
     });
+    // A made-up target cannot be closed: the block counts only once the
+    // browser has closed the window.
+    request->setCountedOnClose();
     held->request = request;
     bool raised = false;
     try {
@@ -606,8 +609,9 @@ void CdpBrowser::applyVerdict(const QString &sessionId, Verdict verdict)
         return;
     if (verdict == Verdict::Block) {
         const QString targetId = held->targetId;
+        const NewWindowRequestPtr request = held->request;
         m_held.erase(held);
-        block(targetId, sessionId);
+        block(targetId, sessionId, request);
     } else {
         letThrough(sessionId);
     }
@@ -631,7 +635,7 @@ void CdpBrowser::letThrough(const QString &sessionId)
     registerPage(*t);
 }
 
-void CdpBrowser::block(const QString &targetId, const QString &sessionId)
+void CdpBrowser::block(const QString &targetId, const QString &sessionId, const NewWindowRequestPtr &request)
 {
     // Closing a held popup outright would leave its opener unable to open any
     // window again; instead its requests are stopped before any can leave, it
@@ -639,6 +643,7 @@ void CdpBrowser::block(const QString &targetId, const QString &sessionId)
     // when it requests nothing, after a short while).
     Blocked &b = m_blocked[sessionId];
     b.targetId = targetId;
+    b.request = request;
     const auto resumeNow = [this, sessionId] {
         const auto it = m_blocked.find(sessionId);
         if (it == m_blocked.end() || it->resumed)
@@ -673,17 +678,32 @@ void CdpBrowser::finishBlock(const QString &sessionId)
     const auto it = m_blocked.find(sessionId);
     if (it == m_blocked.end() || it->closing || !m_conn || m_lost)
         return;
-    it->closing = true;
     // A request held when the target goes dies with it. Should the browser
     // refuse to close the target, its held requests are failed instead.
-    m_conn->send(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), it->targetId}}, {},
-                 [this, sessionId](ReplyStatus st, const QJsonObject &) {
-                     const auto b = m_blocked.find(sessionId);
-                     if (st == ReplyStatus::Ok || b == m_blocked.end())
-                         return;
-                     for (const QString &requestId : std::exchange(b->pausedRequests, {}))
-                         failRequest(sessionId, requestId);
-                 });
+    sendClose(*it, [this, sessionId](ReplyStatus, const QJsonObject &) {
+        const auto b = m_blocked.find(sessionId);
+        if (b == m_blocked.end())
+            return;
+        for (const QString &requestId : std::exchange(b->pausedRequests, {}))
+            failRequest(sessionId, requestId);
+    });
+}
+
+int CdpBrowser::sendClose(Blocked &b, CdpConnection::Reply onFailure)
+{
+    b.closing = true;
+    // Only a close that the browser carried out counts the popup as blocked:
+    // a target it never had cannot be closed. The target may be reported
+    // gone before the answer comes, so the request travels with the command.
+    return m_conn->send(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), b.targetId}}, {},
+                        [request = std::exchange(b.request, {}), onFailure](ReplyStatus st, const QJsonObject &r) {
+                            if (st == ReplyStatus::Ok) {
+                                if (request)
+                                    request->confirmClosed();
+                            } else if (onFailure) {
+                                onFailure(st, r);
+                            }
+                        });
 }
 
 void CdpBrowser::failRequest(const QString &sessionId, const QString &requestId)
@@ -759,8 +779,7 @@ void CdpBrowser::releaseAll()
             it->resumed = true;
             resume(it.key());
         }
-        it->closing = true;
-        record(m_conn->send(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), it->targetId}}));
+        record(sendClose(*it));
     }
     // Tabs whose resume was still due: on the way out nobody waits.
     for (Target &t : m_targets) {

@@ -174,8 +174,9 @@ private:
     {
         QString targetId;
         bool resumed = false;
-        bool closing = false;       // Target.closeTarget sent
-        QStringList pausedRequests; // held by the browser until the target goes
+        bool closing = false;        // Target.closeTarget sent
+        QStringList pausedRequests;  // held by the browser until the target goes
+        NewWindowRequestPtr request; // counted once the browser confirms the close
     };
     // Requests of one blocked popup kept paused; any more fail at once.
     static constexpr int kMaxPausedRequests = 16;
@@ -202,7 +203,8 @@ private:
     void decide(const QString &sessionId);
     void applyVerdict(const QString &sessionId, Verdict verdict);
     void letThrough(const QString &sessionId);
-    void block(const QString &targetId, const QString &sessionId);
+    void block(const QString &targetId, const QString &sessionId, const NewWindowRequestPtr &request = {});
+    int sendClose(Blocked &b, CdpConnection::Reply onFailure = {});
     void finishBlock(const QString &sessionId);
     void failRequest(const QString &sessionId, const QString &requestId);
     void forgetHeld(const QString &sessionId);

@@ -2,7 +2,6 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <cstdio>
 
 namespace wendral::cdp {
 
@@ -70,9 +69,6 @@ int CdpConnection::send(const QString &method, const QJsonObject &params, const 
     p.reply = std::move(reply);
     p.deadline = timeoutMs > 0 ? m_clock.elapsed() + timeoutMs : 0;
     m_pending.emplace(id, std::move(p));
-    if (qEnvironmentVariableIsSet("WENDRAL_TRACE"))
-        fprintf(stderr, "%lld >> %s\n", (long long)m_clock.elapsed(),
-                QJsonDocument(msg).toJson(QJsonDocument::Compact).left(160).constData());
     m_channel->sendText(QString::fromUtf8(QJsonDocument(msg).toJson(QJsonDocument::Compact)));
     armDeadlineTimer();
     return id;
@@ -135,13 +131,11 @@ void CdpConnection::onText(const QString &text)
             reply(ReplyStatus::Ok, msg.value(QStringLiteral("result")).toObject());
         return;
     }
-    if (qEnvironmentVariableIsSet("WENDRAL_TRACE"))
-        fprintf(stderr, "%lld << %s\n", (long long)m_clock.elapsed(), text.left(200).toUtf8().constData());
     const QJsonValue method = msg.value(QStringLiteral("method"));
     if (!method.isString())
         return;
-    emit event(method.toString(), msg.value(QStringLiteral("params")).toObject(),
-               msg.value(QStringLiteral("sessionId")).toString());
+    emit eventReceived(method.toString(), msg.value(QStringLiteral("params")).toObject(),
+                       msg.value(QStringLiteral("sessionId")).toString());
 }
 
 void CdpConnection::onChannelClosed(const QString &reason)

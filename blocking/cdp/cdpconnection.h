@@ -81,7 +81,7 @@ public:
 
 signals:
     void opened();
-    void event(const QString &method, const QJsonObject &params, const QString &sessionId);
+    void eventReceived(const QString &method, const QJsonObject &params, const QString &sessionId);
     // Emitted once when the connection cannot be made or is lost; the object
     // sends nothing afterwards.
     void failed(const QString &reason);

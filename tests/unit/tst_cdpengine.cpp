@@ -803,10 +803,62 @@ private slots:
         const int close = fake.indexOf(QStringLiteral("Target.closeTarget"));
         QCOMPARE(fake.indexOf(QStringLiteral("Fetch.continueRequest")), -1);
         QCOMPARE(fake.received[close].params.value(QStringLiteral("targetId")).toString(), QStringLiteral("P2"));
-        QCOMPARE(q->program->state.blockedCount, 1);
+        QVERIFY(waitUntil([&] { return q->program->state.blockedCount == 1; }, 2000));
         QCOMPARE(engine.items().size(), 2);
         QCOMPARE(opened.count(), 1);
         QCOMPARE(engine.heldCount(), 0);
+    }
+
+    void onlyPopupsTheBrowserReallyClosedAreCounted()
+    {
+        // A local program posing as a browser could report windows that never
+        // existed: none of them may raise the count shown to the user.
+        auto q = makeQuestionRig(true, false);
+        QVERIFY(q);
+        auto &fake = q->rig->fake;
+        auto &engine = *q->rig->engine;
+        QSignalSpy blocked(&q->decider(), &PopupDecider::blocked);
+        const QString resumeMethod = QStringLiteral("Runtime.runIfWaitingForDebugger");
+
+        // Attached without ever being reported as created: not decided at all.
+        for (int i = 0; i < 20; ++i)
+            fake.attach(QStringLiteral("X%1").arg(i), QStringLiteral("XS%1").arg(i), true, QStringLiteral("P1"),
+                        QString(), QStringLiteral("page"), false);
+        QVERIFY(waitUntil([&] { return fake.indexOf(resumeMethod, QStringLiteral("XS19")) >= 0; }, 2000));
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
+
+        // Reported and attached, but the endpoint has no such target and
+        // refuses to close it, as a browser does for an unknown id.
+        fake.errorMethods << QStringLiteral("Target.closeTarget");
+        fake.attach(QStringLiteral("Y1"), QStringLiteral("YS1"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return fake.indexOf(QStringLiteral("Target.closeTarget")) >= 0; }, 3000));
+        // The same target attached again under a new session is no new popup.
+        fake.attachOnly(QStringLiteral("Y1"), QStringLiteral("YS2"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return fake.indexOf(resumeMethod, QStringLiteral("YS2")) >= 0; }, 2000));
+        QTest::qWait(100);
+        QCOMPARE(q->program->state.blockedCount, 0);
+        QCOMPARE(blocked.count(), 0);
+        QCOMPARE(q->program->platform.sound.played().size(), 0);
+        QCOMPARE(engine.heldCount(), 0);
+
+        // A popup the browser closes counts once, when the browser says so,
+        // even when the target is reported gone before the answer.
+        fake.errorMethods.remove(QStringLiteral("Target.closeTarget"));
+        fake.manualMethods << QStringLiteral("Target.closeTarget");
+        fake.attach(QStringLiteral("P2"), QStringLiteral("S2"), true, QStringLiteral("P1"), QString());
+        QVERIFY(waitUntil([&] { return fake.indexOf(resumeMethod, QStringLiteral("S2")) >= 0; }, 2000));
+        fake.event(QStringLiteral("Fetch.requestPaused"), {{QStringLiteral("requestId"), QStringLiteral("r1")}},
+                   QStringLiteral("S2"));
+        QVERIFY(waitUntil([&] { return fake.held.size() == 1; }, 2000));
+        QTest::qWait(50);
+        QCOMPARE(q->program->state.blockedCount, 0);
+        fake.event(QStringLiteral("Target.targetDestroyed"), {{QStringLiteral("targetId"), QStringLiteral("P2")}});
+        fake.answerHeld();
+        QVERIFY(waitUntil([&] { return q->program->state.blockedCount == 1; }, 2000));
+        QTest::qWait(50);
+        QCOMPARE(q->program->state.blockedCount, 1);
+        QCOMPARE(blocked.count(), 1);
+        QCOMPARE(q->program->platform.sound.played().size(), 1);
     }
 
     void targetGoneWhileTheQuestionWaits()
@@ -914,6 +966,75 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable")), -1);
         QVERIFY(!sink->browser()->pageUrl().has_value());
+    }
+
+    void targetsAndHeldPopupsStayWithinTheirBounds()
+    {
+        // A page that floods: popups beyond the bound on held ones are closed
+        // without a decision, and pages beyond the bound on targets are let
+        // go unwatched.
+        CdpSettings settings = fastSettings();
+        settings.browser.maxTargets = 6;
+        settings.browser.maxHeld = 2;
+        auto rig = makeRig(settings);
+        QVERIFY(rig);
+        auto &fake = rig->fake;
+        std::vector<NewWindowRequestPtr> waiting;
+        rig->sink->onNewWindow = [&](const NewWindowRequestPtr &r) { waiting.push_back(r); };
+        const QString resumeMethod = QStringLiteral("Runtime.runIfWaitingForDebugger");
+
+        for (int i = 1; i <= 4; ++i)
+            fake.attach(QStringLiteral("Q%1").arg(i), QStringLiteral("QS%1").arg(i), true, QStringLiteral("P1"),
+                        QString());
+        QVERIFY(
+            waitUntil([&] { return fake.indexOf(QStringLiteral("Fetch.enable"), QStringLiteral("QS4")) >= 0; }, 2000));
+        QCOMPARE(rig->sink->requests, 2);
+        QCOMPARE(fake.indexOf(QStringLiteral("Fetch.enable"), QStringLiteral("QS1")), -1);
+        QVERIFY(fake.indexOf(QStringLiteral("Fetch.enable"), QStringLiteral("QS3")) >= 0);
+        QCOMPARE(fake.indexOf(resumeMethod, QStringLiteral("QS1")), -1);
+        QVERIFY(waitUntil([&] { return fake.indexOf(QStringLiteral("Target.closeTarget")) >= 0; }, 2000));
+
+        // Five targets now: one more tab fits, the others are resumed and let go.
+        for (int i = 1; i <= 4; ++i)
+            fake.attach(QStringLiteral("T%1").arg(i), QStringLiteral("TS%1").arg(i), true, {},
+                        QStringLiteral("https://tab%1.example/").arg(i));
+        QVERIFY(waitUntil([&] { return fake.indexOf(resumeMethod, QStringLiteral("TS4")) >= 0; }, 2000));
+        int detached = 0;
+        for (const auto &m : fake.received) {
+            if (m.method == QLatin1String("Target.detachFromTarget"))
+                ++detached;
+        }
+        QCOMPARE(detached, 3);
+        QVERIFY(waitUntil([&] { return rig->engine->items().size() == 2; }, 2000));
+
+        // Settled, the held ones go on as decided.
+        for (const NewWindowRequestPtr &r : waiting)
+            r->settle(Verdict::Allow);
+        QVERIFY(waitUntil([&] { return fake.indexOf(resumeMethod, QStringLiteral("QS2")) >= 0; }, 2000));
+        QVERIFY(fake.indexOf(resumeMethod, QStringLiteral("QS1")) >= 0);
+    }
+
+    void browsersBeyondTheBoundAreLeftAloneUntilOneGoes()
+    {
+        FakeDevTools second;
+        QVERIFY(second.listen(edgeDir()));
+        FakeDevTools first;
+        QVERIFY(first.listen(chromiumDir()));
+        CdpSettings settings = fastSettings();
+        settings.maxBrowsers = 1;
+        CdpBrowserWindows engine(settings);
+        QVERIFY(waitUntil([&] { return engine.browserCount() == 1; }, 3000));
+        QTest::qWait(400); // a few scans
+        QCOMPARE(engine.browserCount(), 1);
+        QCOMPARE(first.connections + second.connections, 1);
+        FakeDevTools &watched = first.connections == 1 ? first : second;
+        FakeDevTools &waiting = first.connections == 1 ? second : first;
+
+        watched.server.close();
+        for (QWebSocket *s : std::as_const(watched.clients))
+            s->close();
+        QVERIFY(waitUntil([&] { return waiting.connections == 1; }, 5000));
+        QVERIFY(waitUntil([&] { return engine.browserCount() == 1; }, 3000));
     }
 
     void twoBrowsersAskAtOnce()
