@@ -1,11 +1,17 @@
 // What watching a browser costs a popup, in a real headless Chromium:
-//  A. window.open in the page -> the popup's first request at the server, with
-//     no client attached to the browser (measured before and after B);
-//  B. the same with Wendral's engine watching and letting it through (the real
-//     tracker, sink and decision, blocking off);
-//  C. window.open -> the blocked popup's target gone (blocking on), and the
-//     requests that reached the server for the blocked popups (must be 0).
-// Usage: bench_cdp_popup [count]   (default 100 popups per series)
+//  A/B. window.open in the page -> the popup's first request at the server,
+//       in alternating blocks without Wendral (no engine connected) and with
+//       Wendral's engine watching and letting the popup through (the real
+//       tracker, sink and decision: blocking on, the opener's site on the
+//       allowed list). Alternating spreads the drift of a busy machine over
+//       both series alike.
+//  C.   Blocking on, the site not listed: the blocked popup's target gone,
+//       measured from the moment the target appeared (the test client's
+//       Target.targetCreated) to its Target.targetDestroyed; the requests that
+//       reached the server for the blocked popups (must be 0); and whether the
+//       opener still answers afterwards.
+// Usage: bench_cdp_popup [allowed per series] [blocked] [block size]
+//        (default 200, 1000, 20)
 
 #include "blocking/browsertracker.h"
 #include "blocking/cdp/cdpbrowserwindows.h"
@@ -45,44 +51,77 @@ Stats stats(std::vector<double> v)
     return s;
 }
 
-QString popupTarget(CdpTestClient &client, const QString &opener, int timeoutMs)
+std::optional<CdpTestClient::Event> targetEvent(CdpTestClient &client, const QString &method, const QString &key,
+                                                const QString &value, int timeoutMs)
 {
-    const auto ev = client.waitEvent(
-        QStringLiteral("Target.targetCreated"),
+    return client.waitEvent(
+        method,
         [&](const CdpTestClient::Event &e) {
-            return e.params.value(QStringLiteral("targetInfo"))
-                       .toObject()
-                       .value(QStringLiteral("openerId"))
-                       .toString() == opener;
+            const QJsonObject info = e.params.value(QStringLiteral("targetInfo")).toObject();
+            return (key == QLatin1String("targetId") ? e.params.value(key).toString() : info.value(key).toString()) ==
+                   value;
         },
         timeoutMs);
+}
+
+QString popupOf(CdpTestClient &client, const QString &opener, int timeoutMs)
+{
+    const auto ev =
+        targetEvent(client, QStringLiteral("Target.targetCreated"), QStringLiteral("openerId"), opener, timeoutMs);
     return ev ? ev->params.value(QStringLiteral("targetInfo")).toObject().value(QStringLiteral("targetId")).toString()
               : QString();
 }
 
 // window.open -> first request, for count popups; each popup is closed after.
-std::vector<double> timeToRequest(CdpTestClient &client, HttpCounter &http, const QString &opener,
-                                  const QString &session, const QString &prefix, int count)
+void timeToRequest(CdpTestClient &client, HttpCounter &http, const QString &opener, const QString &session,
+                   const QString &prefix, int count, std::vector<double> *out)
 {
-    std::vector<double> out;
     for (int i = 0; i < count; ++i) {
         const QString path = QStringLiteral("/%1/%2").arg(prefix).arg(i);
         client.clearEvents();
-        QElapsedTimer t;
-        t.start();
-        const qint64 sent = http.clock().elapsed();
+        const qint64 sent = http.clock().nsecsElapsed();
         client.post(QStringLiteral("Runtime.evaluate"),
                     {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(path)}}, session);
         if (!waitUntil([&] { return http.firstSeen(path) >= 0; }, 10000)) {
             std::fprintf(stderr, "popup %s made no request\n", qPrintable(path));
             continue;
         }
-        out.push_back(static_cast<double>(http.firstSeen(path) - sent));
-        const QString popup = popupTarget(client, opener, 2000);
+        if (out)
+            out->push_back(double(http.firstSeenNs(path) - sent) / 1e6);
+        const QString popup = popupOf(client, opener, 2000);
         if (!popup.isEmpty())
             client.call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), popup}});
     }
-    return out;
+}
+
+struct Watcher
+{
+    std::unique_ptr<CdpBrowserWindows> engine;
+    std::unique_ptr<BrowserTracker> tracker;
+};
+
+// Starts the engine and waits until the opener tab has its sink.
+bool startWatching(Watcher &w, PopupDecider &decider, const QString &openerUrl)
+{
+    CdpSettings settings;
+    settings.procRoot.clear();
+    w.engine = std::make_unique<CdpBrowserWindows>(settings);
+    w.tracker = std::make_unique<BrowserTracker>(w.engine.get(), decider);
+    return waitUntil(
+        [&] {
+            for (const BrowserPtr &b : w.engine->items()) {
+                if (b->pageUrl() == openerUrl && b->sinkCount() == 1)
+                    return true;
+            }
+            return false;
+        },
+        10000);
+}
+
+void stopWatching(Watcher &w)
+{
+    w.tracker.reset();
+    w.engine.reset();
 }
 
 } // namespace
@@ -90,7 +129,10 @@ std::vector<double> timeToRequest(CdpTestClient &client, HttpCounter &http, cons
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const int count = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 100;
+    auto arg = [&](int i, int def) { return argc > i ? std::max(1, QString::fromLocal8Bit(argv[i]).toInt()) : def; };
+    const int perSeries = arg(1, 200);
+    const int blockedCount = arg(2, 1000);
+    const int blockSize = std::min(arg(3, 20), perSeries);
     if (!ChromiumProcess::available()) {
         std::fprintf(stderr, "chromium not installed\n");
         return 1;
@@ -100,10 +142,13 @@ int main(int argc, char **argv)
     if (!http.listen())
         return 1;
     http.setPage(QStringLiteral("/opener"), "<!doctype html><title>opener</title><p>opener");
+    const QString openerUrl = http.url(QStringLiteral("/opener"));
     FakeOptions options;
     options.sound = false;
+    options.blocking = true;
     ProgramFixture program;
     program.decider.setOptions(&options);
+    const QString site = siteNameOf(openerUrl);
 
     ChromiumProcess chrome;
     const QString dir = env.configHome() + QStringLiteral("/chromium");
@@ -115,86 +160,84 @@ int main(int argc, char **argv)
     if (!client.open(chrome.browserWsUrl()))
         return 1;
     client.call(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}});
-    const QString opener = client.createTab(http.url(QStringLiteral("/opener")));
+    const QString opener = client.createTab(openerUrl);
     const QString session = client.attach(opener);
     waitUntil(
         [&] { return client.evaluate(session, QStringLiteral("document.readyState")) == QStringLiteral("complete"); },
         10000);
 
-    // A: no client watching.
-    timeToRequest(client, http, opener, session, QStringLiteral("warmA"), 5);
-    const std::vector<double> bare = timeToRequest(client, http, opener, session, QStringLiteral("a"), count);
+    // A and B in alternating blocks, the opener's site allowed.
+    program.lists.allowed().setText(site + QStringLiteral("\r\n"));
+    std::vector<double> bare, watched;
+    Watcher watcher;
+    int block = 0;
+    while (int(bare.size()) < perSeries || int(watched.size()) < perSeries) {
+        const bool with = block % 2 == 1;
+        if (with && !startWatching(watcher, program.decider, openerUrl)) {
+            std::fprintf(stderr, "the engine did not pick the browser up\n");
+            return 1;
+        }
+        const QString prefix = QStringLiteral("%1%2").arg(with ? QStringLiteral("b") : QStringLiteral("a")).arg(block);
+        // Two popups to settle in, not counted.
+        timeToRequest(client, http, opener, session, prefix + QStringLiteral("w"), 2, nullptr);
+        std::vector<double> &series = with ? watched : bare;
+        const int n = std::min(blockSize, perSeries - int(series.size()));
+        timeToRequest(client, http, opener, session, prefix, n, &series);
+        if (with)
+            stopWatching(watcher);
+        ++block;
+    }
 
-    // B: Wendral watching, letting every popup through.
-    CdpSettings settings;
-    settings.procRoot.clear();
-    auto engine = std::make_unique<CdpBrowserWindows>(settings);
-    auto tracker = std::make_unique<BrowserTracker>(engine.get(), program.decider);
-    if (!waitUntil(
-            [&] {
-                for (const BrowserPtr &b : engine->items()) {
-                    if (b->pageUrl() == http.url(QStringLiteral("/opener")) && b->sinkCount() == 1)
-                        return true;
-                }
-                return false;
-            },
-            10000)) {
+    // C: blocking, the site not listed.
+    program.lists.allowed().setText(QString());
+    if (!startWatching(watcher, program.decider, openerUrl)) {
         std::fprintf(stderr, "the engine did not pick the browser up\n");
         return 1;
     }
-    options.blocking = false;
-    timeToRequest(client, http, opener, session, QStringLiteral("warmB"), 5);
-    const std::vector<double> watched = timeToRequest(client, http, opener, session, QStringLiteral("b"), count);
-
-    // C: blocking on; window.open -> the popup's target gone.
-    options.blocking = true;
+    const int countedBefore = program.state.blockedCount;
     std::vector<double> blockedGone;
-    int leaked = 0;
-    for (int i = 0; i < count; ++i) {
+    int frozen = 0;
+    for (int i = 0; i < blockedCount; ++i) {
         const QString path = QStringLiteral("/c/%1").arg(i);
         client.clearEvents();
-        QElapsedTimer t;
-        t.start();
         client.post(QStringLiteral("Runtime.evaluate"),
                     {{QStringLiteral("expression"), QStringLiteral("window.open('%1'); 0").arg(path)}}, session);
-        const QString popup = popupTarget(client, opener, 5000);
-        if (popup.isEmpty()) {
+        const auto created =
+            targetEvent(client, QStringLiteral("Target.targetCreated"), QStringLiteral("openerId"), opener, 5000);
+        if (!created) {
             std::fprintf(stderr, "no popup target for %s\n", qPrintable(path));
             continue;
         }
-        const auto gone = client.waitEvent(
-            QStringLiteral("Target.targetDestroyed"),
-            [&](const CdpTestClient::Event &e) {
-                return e.params.value(QStringLiteral("targetId")).toString() == popup;
-            },
-            10000);
+        const QString popup =
+            created->params.value(QStringLiteral("targetInfo")).toObject().value(QStringLiteral("targetId")).toString();
+        const auto gone =
+            targetEvent(client, QStringLiteral("Target.targetDestroyed"), QStringLiteral("targetId"), popup, 10000);
         if (gone)
-            blockedGone.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+            blockedGone.push_back(gone->receivedMs - created->receivedMs);
         else
             std::fprintf(stderr, "blocked popup %s still open\n", qPrintable(path));
+        // The opener must stay free to run script and to open windows.
+        if ((i + 1) % 100 == 0 && client.evaluate(session, QStringLiteral("6 * 7"), 3000).toInt() != 42)
+            ++frozen;
     }
-    waitUntil([] { return false; }, 300);
-    for (int i = 0; i < count; ++i)
+    waitUntil([] { return false; }, 500); // a late request would show up here
+    int leaked = 0;
+    for (int i = 0; i < blockedCount; ++i)
         leaked += http.count(QStringLiteral("/c/%1").arg(i));
-
-    tracker.reset();
-    engine.reset();
-    // A again, now that the engine has gone: drift on a busy machine shows here.
-    options.blocking = false;
-    const std::vector<double> bareAfter = timeToRequest(client, http, opener, session, QStringLiteral("a2"), count);
+    const int counted = program.state.blockedCount - countedBefore;
+    stopWatching(watcher);
     client.close();
     chrome.stop();
 
-    std::vector<double> allBare = bare;
-    allBare.insert(allBare.end(), bareAfter.begin(), bareAfter.end());
-    const Stats a = stats(allBare), a1 = stats(bare), a2 = stats(bareAfter), b = stats(watched), c = stats(blockedGone);
-    std::printf("Chromium popups, %d per series (ms)          median     p95    n\n", count);
-    std::printf("A window.open -> request, no client       %8.1f %7.1f %4d\n", a.median, a.p95, a.n);
-    std::printf("  (before the engine %.1f / %.1f, after it %.1f / %.1f)\n", a1.median, a1.p95, a2.median, a2.p95);
-    std::printf("B window.open -> request, Wendral allows  %8.1f %7.1f %4d\n", b.median, b.p95, b.n);
-    std::printf("C window.open -> blocked target gone      %8.1f %7.1f %4d\n", c.median, c.p95, c.n);
-    std::printf("ratio B/A of medians                      %8.2f\n", a.median > 0 ? b.median / a.median : 0.0);
-    std::printf("ratio B/A of p95                          %8.2f\n", a.p95 > 0 ? b.p95 / a.p95 : 0.0);
-    std::printf("requests that reached the server for blocked popups: %d\n", leaked);
-    return leaked == 0 && c.n == count && b.n == count ? 0 : 2;
+    const Stats a = stats(bare), b = stats(watched), c = stats(blockedGone);
+    std::printf("Chromium popups (ms), blocks of %d alternating        median     p95    n\n", blockSize);
+    std::printf("A window.open -> first request, without Wendral  %8.2f %7.2f %4d\n", a.median, a.p95, a.n);
+    std::printf("B window.open -> first request, with Wendral     %8.2f %7.2f %4d\n", b.median, b.p95, b.n);
+    std::printf("ratio B/A of medians                             %8.3f\n", a.median > 0 ? b.median / a.median : 0.0);
+    std::printf("ratio B/A of p95                                 %8.3f\n", a.p95 > 0 ? b.p95 / a.p95 : 0.0);
+    std::printf("C blocked popup: target appeared -> gone         %8.2f %7.2f %4d\n", c.median, c.p95, c.n);
+    std::printf("blocked popups counted %d of %d; requests that reached the server: %d; opener frozen: %d times\n",
+                counted, blockedCount, leaked, frozen);
+    const bool ok = leaked == 0 && frozen == 0 && c.n == blockedCount && a.n == perSeries && b.n == perSeries;
+    return ok ? 0 : 2;
 }

@@ -1,6 +1,7 @@
 #include "blocking/browsercomponents.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace wendral {
 
@@ -61,6 +62,13 @@ void NewWindowRequest::settle(Verdict verdict)
     const auto settle = std::move(m_settle);
     if (settle)
         settle(verdict);
+}
+
+void NewWindowRequest::confirmClosed()
+{
+    const auto closed = std::exchange(m_closed, nullptr);
+    if (closed)
+        closed();
 }
 
 void NewWindowRequest::abandon()

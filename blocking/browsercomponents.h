@@ -37,10 +37,21 @@ public:
     // For the browser: the window went away unsettled.
     void abandon();
 
+    // For a browser whose reports of new windows could be made up: a block
+    // counts only once the browser confirms that it closed the window.
+    void setCountedOnClose() { m_countedOnClose = true; }
+    bool isCountedOnClose() const { return m_countedOnClose; }
+    // For the one who decides: run once when the browser confirms the close.
+    void onClosed(std::function<void()> callback) { m_closed = std::move(callback); }
+    // For the browser: the blocked window is confirmed closed.
+    void confirmClosed();
+
 private:
     std::function<void(Verdict)> m_settle;
     std::function<void()> m_abandoned;
+    std::function<void()> m_closed;
     bool m_done = false;
+    bool m_countedOnClose = false;
 };
 using NewWindowRequestPtr = std::shared_ptr<NewWindowRequest>;
 

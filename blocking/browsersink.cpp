@@ -33,8 +33,16 @@ void BrowserSink::newWindowRequested(const NewWindowRequestPtr &request)
         request->settle(Verdict::Allow);
         return;
     }
-    const PopupDecider::RequestId id =
-        m_decider->decide(m_browser->pageUrl(), [request](Verdict verdict) { request->settle(verdict); });
+    BlockCount count = BlockCount::OnDecision;
+    if (request->isCountedOnClose()) {
+        count = BlockCount::OnConfirmation;
+        request->onClosed([decider = m_decider] {
+            if (decider)
+                decider->confirmBlocked();
+        });
+    }
+    const PopupDecider::RequestId id = m_decider->decide(
+        m_browser->pageUrl(), [request](Verdict verdict) { request->settle(verdict); }, count);
     if (id == 0)
         return;
     request->onAbandoned([decider = m_decider, id] {

@@ -38,7 +38,7 @@ void PopupDecider::setLastStatusText(const QString &text)
     m_state.lastStatusText = text;
 }
 
-PopupDecider::RequestId PopupDecider::decide(const std::optional<QString> &pageUrl, Settle settle)
+PopupDecider::RequestId PopupDecider::decide(const std::optional<QString> &pageUrl, Settle settle, BlockCount count)
 {
     const auto deliver = [&settle](Verdict v) {
         if (settle)
@@ -76,16 +76,16 @@ PopupDecider::RequestId PopupDecider::decide(const std::optional<QString> &pageU
         if (m_lists.allowed().contains(site))
             return deliver(Verdict::Allow);
         if (m_lists.disallowed().contains(site))
-            return deliver(blockRequest());
+            return deliver(blockRequest(count));
         // A request that arrives while the question is open gets its answer.
         const bool asking = !m_waiting.isEmpty();
         const RequestId id = m_nextId++;
-        m_waiting.insert(id, std::move(settle));
+        m_waiting.insert(id, Waiting{std::move(settle), count});
         if (!asking) {
             m_askedSite = site;
             if (!m_question || !m_question->ask(site)) {
                 m_askedSite.clear();
-                const Settle waiting = m_waiting.take(id);
+                const Settle waiting = m_waiting.take(id).settle;
                 if (waiting)
                     waiting(Verdict::Allow);
                 return 0;
@@ -98,19 +98,32 @@ PopupDecider::RequestId PopupDecider::decide(const std::optional<QString> &pageU
     // 6. Otherwise the allowed list alone.
     if (m_lists.allowed().contains(site))
         return deliver(Verdict::Allow);
-    return deliver(blockRequest());
+    return deliver(blockRequest(count));
 }
 
-Verdict PopupDecider::blockRequest()
+Verdict PopupDecider::blockRequest(BlockCount count)
 {
-    // The block steps, in order: count, sound, block. The count saturates: a
-    // count that cannot grow any further must not let the popup through.
+    // The block steps, in order: count, sound, block (the first two later,
+    // for a block that counts once confirmed).
+    if (count == BlockCount::OnDecision)
+        countBlocked();
+    return Verdict::Block;
+}
+
+void PopupDecider::confirmBlocked()
+{
+    countBlocked();
+}
+
+void PopupDecider::countBlocked()
+{
+    // The count saturates: a count that cannot grow any further must not let
+    // the popup through.
     if (m_state.blockedCount < std::numeric_limits<qint32>::max())
         ++m_state.blockedCount;
     emit blocked();
     if (m_options && m_options->soundOnBlock() && m_playSound)
         m_playSound();
-    return Verdict::Block;
 }
 
 void PopupDecider::answer(SiteAnswer answer, const QString &siteText)
@@ -141,10 +154,10 @@ void PopupDecider::answer(SiteAnswer answer, const QString &siteText)
     }
     const auto waiting = std::exchange(m_waiting, {});
     m_askedSite.clear();
-    for (const Settle &settle : waiting) {
-        const Verdict v = blockRequest();
-        if (settle)
-            settle(v);
+    for (const Waiting &w : waiting) {
+        const Verdict v = blockRequest(w.count);
+        if (w.settle)
+            w.settle(v);
     }
 }
 
@@ -152,9 +165,9 @@ void PopupDecider::settleAll(Verdict verdict)
 {
     const auto waiting = std::exchange(m_waiting, {});
     m_askedSite.clear();
-    for (const Settle &settle : waiting) {
-        if (settle)
-            settle(verdict);
+    for (const Waiting &w : waiting) {
+        if (w.settle)
+            w.settle(verdict);
     }
 }
 

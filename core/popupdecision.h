@@ -61,6 +61,16 @@ enum class SiteAnswer
 // (with any user name, password and port), in the case the address gives it.
 QString siteNameOf(const QString &url);
 
+// When a blocked request counts (the count, the blocked() signal and the
+// sound): as soon as it is decided, or only once the browser has confirmed
+// that the window really existed and is closed (a browser whose reports of new
+// windows a local program could make up).
+enum class BlockCount
+{
+    OnDecision,
+    OnConfirmation,
+};
+
 class PopupDecider : public QObject
 {
     Q_OBJECT
@@ -84,7 +94,10 @@ public:
     // the address could not be read, and the request goes through). Returns 0
     // when settle has run already; otherwise the request waits for the
     // question and the result names it for withdraw().
-    RequestId decide(const std::optional<QString> &pageUrl, Settle settle);
+    RequestId decide(const std::optional<QString> &pageUrl, Settle settle, BlockCount count = BlockCount::OnDecision);
+    // Counts a block decided with BlockCount::OnConfirmation, now that its
+    // window is confirmed gone.
+    void confirmBlocked();
 
     // The question's answer, for every request waiting on it. "Allow Always"
     // adds the site text to the allowed list and rewrites its file; "Block
@@ -111,7 +124,13 @@ signals:
     void blocked();
 
 private:
-    Verdict blockRequest();
+    struct Waiting
+    {
+        Settle settle;
+        BlockCount count = BlockCount::OnDecision;
+    };
+    Verdict blockRequest(BlockCount count);
+    void countBlocked();
     void settleAll(Verdict verdict);
 
     ProgramState &m_state;
@@ -119,7 +138,7 @@ private:
     DecisionOptions *m_options = nullptr;
     SiteQuestion *m_question = nullptr;
     std::function<void()> m_playSound;
-    QHash<RequestId, Settle> m_waiting;
+    QHash<RequestId, Waiting> m_waiting;
     RequestId m_nextId = 1;
     QString m_askedSite;
     bool m_released = false;

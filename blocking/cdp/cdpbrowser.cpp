@@ -127,10 +127,12 @@ void CdpBrowser::openNext()
         m_conn = nullptr;
     }
     const QString host = m_hosts.takeFirst();
-    QUrl url(QStringLiteral("ws://%1:%2%3").arg(host).arg(m_endpoint.port).arg(m_endpoint.browserPath));
-    m_conn = new CdpConnection(url, m_options.limits, this);
+    const QUrl url(QStringLiteral("ws://%1:%2%3").arg(host).arg(m_endpoint.port).arg(m_endpoint.browserPath));
+    CdpChannel *channel = m_options.channelFactory ? m_options.channelFactory(url, m_options.limits.maxMessageBytes)
+                                                   : new WebSocketChannel(url, m_options.limits.maxMessageBytes);
+    m_conn = new CdpConnection(channel, m_options.limits, this);
     connect(m_conn, &CdpConnection::opened, this, &CdpBrowser::onOpened);
-    connect(m_conn, &CdpConnection::event, this, &CdpBrowser::onEvent);
+    connect(m_conn, &CdpConnection::eventReceived, this, &CdpBrowser::onEvent);
     // Failures are handled once control is back in the event loop, never in
     // the middle of whatever code sent the command that found it.
     connect(m_conn, &CdpConnection::failed, this, &CdpBrowser::onFailed, Qt::QueuedConnection);
@@ -139,13 +141,15 @@ void CdpBrowser::openNext()
 
 void CdpBrowser::onOpened()
 {
-    qCDebug(lcCdp) << "connected" << m_endpoint.dataDir << m_conn->url();
+    qCDebug(lcCdp) << "connected" << m_endpoint.dataDir << m_conn->description();
     m_everOpened = true;
     const int setupTimeout = m_options.setupTimeoutMs;
     auto check = [this](ReplyStatus st) {
         if (st != ReplyStatus::Ok && m_conn && !m_lost)
             onFailed(QStringLiteral("set-up refused"));
     };
+    // Discovery first: the browser then reports every page as created before
+    // it attaches it, which is what tells a real popup from a made-up one.
     m_conn->send(
         QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, {},
         [check](ReplyStatus st, const QJsonObject &) { check(st); }, setupTimeout);
@@ -169,7 +173,7 @@ void CdpBrowser::onFailed(const QString &reason)
 {
     if (m_lost)
         return;
-    qCDebug(lcCdp) << "browser" << m_endpoint.dataDir << (m_conn ? m_conn->url() : QUrl()) << reason;
+    qCDebug(lcCdp) << "browser" << m_endpoint.dataDir << (m_conn ? m_conn->description() : QString()) << reason;
     if (!m_everOpened && !m_hosts.isEmpty() && !reason.contains(QLatin1String("timed out"))) {
         openNext(); // refused on IPv4: the browser may listen on ::1 only
         return;
@@ -177,7 +181,7 @@ void CdpBrowser::onFailed(const QString &reason)
     Loss why = Loss::Broken;
     if (!m_everOpened && !reason.contains(QLatin1String("timed out")))
         why = Loss::Refused;
-    else if (m_everOpened && reason == QLatin1String("connection closed"))
+    else if (m_everOpened && reason == QLatin1String(kChannelClosed))
         why = Loss::Closed;
     loseAll(why);
 }
@@ -194,6 +198,7 @@ void CdpBrowser::loseAll(Loss why)
     }
     abandonHeld(std::exchange(m_held, {}));
     m_blocked.clear();
+    m_created.clear();
     m_sessionTargets.clear();
     const std::vector<QString> order = std::exchange(m_order, {});
     for (auto &t : m_targets) {
@@ -234,7 +239,9 @@ QList<BrowserPtr> CdpBrowser::pages() const
 
 int CdpBrowser::heldCount() const
 {
-    return static_cast<int>(m_held.size());
+    const auto waitingClose =
+        std::count_if(m_blocked.begin(), m_blocked.end(), [](const Blocked &b) { return !b.closing; });
+    return static_cast<int>(m_held.size() + waitingClose);
 }
 
 void CdpBrowser::closeTarget(const QString &targetId)
@@ -247,8 +254,9 @@ int CdpBrowser::resume(const QString &sessionId, int timeoutMs)
 {
     if (!m_conn || m_lost)
         return 0;
-    // Never awaited: for a popup that navigates away from its opener the answer
-    // comes only when its navigation proceeds.
+    // Not awaited by the engine: for a popup that navigates away from its
+    // opener the answer comes only when its navigation proceeds. Unanswered,
+    // it is forgotten when the session goes (0 = no time-out of its own).
     return m_conn->send(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, sessionId, {}, timeoutMs);
 }
 
@@ -257,28 +265,84 @@ void CdpBrowser::onEvent(const QString &method, const QJsonObject &params, const
     if (m_lost)
         return;
     if (method == QLatin1String("Target.attachedToTarget")) {
+        // Only the browser's own attachments: with flat sessions, nothing is
+        // attached inside a page's session unless we asked for it.
         if (sessionId.isEmpty())
             onAttached(params);
+    } else if (method == QLatin1String("Target.targetCreated")) {
+        if (sessionId.isEmpty())
+            onCreated(params.value(QStringLiteral("targetInfo")).toObject());
     } else if (method == QLatin1String("Target.detachedFromTarget")) {
-        onDetached(params);
+        if (sessionId.isEmpty())
+            onDetached(params);
     } else if (method == QLatin1String("Target.targetInfoChanged")) {
         const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
         const auto it = m_targets.find(info.value(QStringLiteral("targetId")).toString());
         if (it != m_targets.end() && it->page)
             it->page->setUrl(info.value(QStringLiteral("url")).toString());
     } else if (method == QLatin1String("Target.targetDestroyed")) {
-        onTargetDestroyed(params.value(QStringLiteral("targetId")).toString());
+        if (sessionId.isEmpty())
+            onTargetDestroyed(params.value(QStringLiteral("targetId")).toString());
     } else if (method == QLatin1String("Fetch.requestPaused")) {
         onRequestPaused(params, sessionId);
     } else if (method == QLatin1String("Runtime.bindingCalled")) {
         onBindingCalled(params, sessionId);
     } else if (method == QLatin1String("Page.domContentEventFired")) {
+        const auto it = m_targets.find(m_sessionTargets.value(sessionId));
+        if (it == m_targets.end() || it->sessionId != sessionId)
+            return;
+        it->resumeDue = false; // it runs
         // A document that loaded while its page was being armed may have
         // missed the new-document script.
-        if (m_sessionTargets.contains(sessionId))
+        if (m_options.rerunStatusScriptOnLoad && it->armed)
             runStatusScript(sessionId);
+    } else if (method == QLatin1String("Page.frameNavigated")) {
+        // A document of its own in the main frame: the page runs.
+        const QJsonObject frame = params.value(QStringLiteral("frame")).toObject();
+        const auto it = m_targets.find(m_sessionTargets.value(sessionId));
+        if (it != m_targets.end() && it->sessionId == sessionId && !frame.contains(QStringLiteral("parentId")))
+            it->resumeDue = false;
     }
     // Every other event is of no interest.
+}
+
+void CdpBrowser::onCreated(const QJsonObject &info)
+{
+    const QString targetId = info.value(QStringLiteral("targetId")).toString();
+    if (targetId.isEmpty() || info.value(QStringLiteral("type")).toString() != kPage)
+        return;
+    const QString openerId = info.value(QStringLiteral("openerId")).toString();
+    if (const auto opener = m_targets.find(openerId); !openerId.isEmpty() && opener != m_targets.end())
+        opener->resumeDue = false; // it opened a window: it runs (see resumeUnlessRunning)
+    const auto attached = m_targets.find(targetId);
+    if (attached != m_targets.end()) {
+        // Reported after it attached: never decided (see isRealPopup), but
+        // a window all the same once it runs.
+        if (!attached->created && attached->openerId == openerId) {
+            attached->created = true;
+            if (!m_held.contains(attached->sessionId) && !m_blocked.contains(attached->sessionId))
+                registerPage(*attached);
+        }
+        return;
+    }
+    if (m_created.contains(targetId) || m_created.size() >= m_options.maxTargets)
+        return; // the first report stands; beyond the bound the target is not known as created
+    m_created.insert(targetId, Created{openerId});
+}
+
+bool CdpBrowser::isRealPopup(const Target &t, const QString &openerId) const
+{
+    // Only a popup that the browser really opened may reach the decision, as
+    // the decision counts the popups it blocks. The browser reports each new
+    // page with Target.targetCreated (naming its opener) before it attaches
+    // it, on the browser's own session; an attachment that does not follow
+    // such a report, names another opener, or names an opener that is not
+    // one of our registered pages (itself reported the same way), is taken
+    // for made up: it is resumed like any other target and never counted.
+    if (openerId.isEmpty() || !t.created || t.openerId != openerId || openerId == t.targetId)
+        return false;
+    const auto opener = m_targets.constFind(openerId);
+    return opener != m_targets.constEnd() && opener->registered && opener->page && !opener->page->isGone();
 }
 
 void CdpBrowser::onAttached(const QJsonObject &params)
@@ -289,57 +353,84 @@ void CdpBrowser::onAttached(const QJsonObject &params)
     const bool waiting = params.value(QStringLiteral("waitingForDebugger")).toBool();
     if (sessionId.isEmpty() || targetId.isEmpty())
         return;
-    const QString type = info.value(QStringLiteral("type")).toString();
-    if (type != kPage || (m_targets.size() >= m_options.maxTargets && !m_targets.contains(targetId))) {
+    const QString openerId = info.value(QStringLiteral("openerId")).toString();
+    const auto sessionOwner = m_sessionTargets.constFind(sessionId);
+    if (sessionOwner != m_sessionTargets.constEnd() && *sessionOwner != targetId)
+        return; // a session that belongs to another target: made up, and nothing of it is touched
+    if (const auto opener = m_targets.find(openerId); !openerId.isEmpty() && opener != m_targets.end())
+        opener->resumeDue = false; // it opened a window: it runs (see resumeUnlessRunning)
+
+    const bool known = m_targets.contains(targetId);
+    if (info.value(QStringLiteral("type")).toString() != kPage ||
+        (!known && m_targets.size() >= m_options.maxTargets)) {
         // Workers and the like are no windows: let them run and let them go.
+        // So is every page beyond the bound on targets.
         if (waiting)
-            resume(sessionId, 0);
+            resume(sessionId);
         m_conn->send(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), sessionId}});
         return;
     }
 
     Target &t = m_targets[targetId];
-    if (!t.sessionId.isEmpty() && t.sessionId != sessionId)
-        m_sessionTargets.remove(t.sessionId);
-    t.targetId = targetId;
-    t.sessionId = sessionId;
-    t.type = type;
-    t.openerId = info.value(QStringLiteral("openerId")).toString();
-    const QString url = info.value(QStringLiteral("url")).toString();
-    if (!t.page)
-        t.page = std::make_shared<CdpPage>(this, targetId, url);
-    else
-        t.page->setUrl(url);
-    m_sessionTargets.insert(sessionId, targetId);
-
-    // Armed at once, before anything else about the page is known, so that its
-    // first document already reports the status text.
-    armPage(sessionId, !waiting);
-
-    const auto opener = m_targets.constFind(t.openerId);
-    const bool hasOpener = waiting && !t.openerId.isEmpty() && opener != m_targets.constEnd();
-    if (hasOpener && !m_releasing && (opener->registered || m_blocked.contains(opener->sessionId))) {
-        Held h;
-        h.targetId = targetId;
-        h.sessionId = sessionId;
-        h.openerId = t.openerId;
-        m_held.insert(sessionId, h);
-        if (opener->registered) {
-            decide(sessionId);
-        } else {
-            // Opened by a popup that is itself being blocked (a script can
-            // reach into the blank window it got): it goes the same way.
-            block(sessionId);
+    if (known) {
+        // Attached again under a new session: the same window, not a new popup.
+        if (t.sessionId != sessionId) {
+            m_sessionTargets.remove(t.sessionId);
+            m_conn->dropSession(t.sessionId);
+            t.sessionId = sessionId;
+            m_sessionTargets.insert(sessionId, targetId);
+            t.armed = false; // the script's binding belongs to a session
+            if (t.registered)
+                armPage(sessionId, !waiting);
         }
+        if (waiting && !m_held.contains(sessionId) && !m_blocked.contains(sessionId))
+            resume(sessionId);
         return;
     }
+    t.targetId = targetId;
+    t.sessionId = sessionId;
+    t.openerId = openerId;
+    const auto created = m_created.constFind(targetId);
+    t.created = created != m_created.constEnd() && created->openerId == openerId;
+    m_created.remove(targetId);
+    t.page = std::make_shared<CdpPage>(this, targetId, info.value(QStringLiteral("url")).toString());
+    m_sessionTargets.insert(sessionId, targetId);
+
+    if (waiting && !openerId.isEmpty() && !m_releasing) {
+        const auto opener = m_targets.constFind(openerId);
+        if (opener != m_targets.constEnd() && m_blocked.contains(opener->sessionId)) {
+            // Opened by a popup that is itself being blocked (a script can
+            // reach into the blank window it got): it goes the same way,
+            // without a decision of its own.
+            block(targetId, sessionId);
+            return;
+        }
+        if (isRealPopup(t, openerId)) {
+            if (m_held.size() >= m_options.maxHeld) {
+                // Too many popups wait for their verdict already: a page that
+                // floods is not asked about once more; its window is closed.
+                block(targetId, sessionId);
+                return;
+            }
+            Held h;
+            h.targetId = targetId;
+            h.sessionId = sessionId;
+            m_held.insert(sessionId, h);
+            decide(sessionId);
+            return;
+        }
+    }
     // A tab the user opened, a page from before we connected (perhaps a popup
-    // an earlier connection left held), or anything while we let go: it runs.
-    if (waiting)
-        resumeArmed(t);
-    else
-        resume(sessionId, -1); // releases a popup that an earlier connection left held
-    registerPage(t);
+    // an earlier connection left held), anything not proven a popup, or
+    // anything while we let go: it runs. Armed first, so that its first
+    // document already reports the status text.
+    armPage(sessionId, !waiting);
+    if (!openerId.isEmpty())
+        resume(sessionId); // a window that is held until resumed (perhaps by an earlier connection)
+    else if (waiting)
+        resumeUnlessRunning(t);
+    if (t.created)
+        registerPage(t);
 }
 
 void CdpBrowser::armPage(const QString &sessionId, bool loaded)
@@ -347,16 +438,20 @@ void CdpBrowser::armPage(const QString &sessionId, bool loaded)
     // The script and its binding live in a world of their own: page scripts
     // share the DOM events with it but can neither see nor call the binding.
     // Without the Page domain the new-document script never runs; without the
-    // Runtime domain the binding does not survive a navigation.
+    // Runtime domain the binding does not survive a navigation. The browser
+    // handles the commands of one session in order, so a resume sent after
+    // these finds the script in place for the first document.
+    const auto it = m_targets.find(m_sessionTargets.value(sessionId));
+    if (it == m_targets.end() || it->sessionId != sessionId || it->armed)
+        return;
+    it->armed = true;
     const QString world = QString::fromLatin1(kStatusWorldName);
-    m_conn->send(QStringLiteral("Page.enable"), {}, sessionId, {}, 0);
-    m_conn->send(QStringLiteral("Runtime.enable"), {}, sessionId, {}, 0);
+    m_conn->send(QStringLiteral("Page.enable"), {}, sessionId);
+    m_conn->send(QStringLiteral("Runtime.enable"), {}, sessionId);
     m_conn->send(QStringLiteral("Runtime.addBinding"),
-                 {{QStringLiteral("name"), bindingName()}, {QStringLiteral("executionContextName"), world}}, sessionId,
-                 {}, 0);
+                 {{QStringLiteral("name"), bindingName()}, {QStringLiteral("executionContextName"), world}}, sessionId);
     m_conn->send(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
-                 {{QStringLiteral("source"), m_script}, {QStringLiteral("worldName"), world}}, sessionId,
-                 [this, sessionId](ReplyStatus, const QJsonObject &) { armed(sessionId); });
+                 {{QStringLiteral("source"), m_script}, {QStringLiteral("worldName"), world}}, sessionId);
     if (loaded)
         runStatusScript(sessionId);
 }
@@ -379,34 +474,22 @@ void CdpBrowser::runStatusScript(const QString &sessionId)
                  });
 }
 
-void CdpBrowser::armed(const QString &sessionId)
+void CdpBrowser::resumeUnlessRunning(Target &t)
 {
-    const auto it = m_targets.find(m_sessionTargets.value(sessionId));
-    if (it == m_targets.end() || it->sessionId != sessionId)
-        return;
-    it->armed = true;
-    if (it->resumeWhenArmed) {
-        it->resumeWhenArmed = false;
-        resume(sessionId, 0);
-    }
-}
-
-void CdpBrowser::resumeArmed(Target &t)
-{
-    // A page resumed before its script is in place may load its first document
-    // without it; the answer comes within milliseconds, and a page whose answer
-    // does not come is resumed all the same a little later.
-    if (t.armed) {
-        resume(t.sessionId, 0);
-        return;
-    }
-    t.resumeWhenArmed = true;
-    QTimer::singleShot(m_options.armWaitMs, this, [this, targetId = t.targetId, sessionId = t.sessionId] {
+    // A tab that no page opened is reported as waiting, yet it loads and runs
+    // its scripts all the same (its first navigation began before it was
+    // attached). Its resume would be taken by its renderer only when the page
+    // lets it, and a script that opened a popup meanwhile would see that
+    // popup run too, held or not. So such a tab is resumed only when it shows
+    // no sign of running for a while: a tab that loads a document or opens a
+    // window is never resumed.
+    t.resumeDue = true;
+    QTimer::singleShot(m_options.quietTabResumeMs, this, [this, targetId = t.targetId, sessionId = t.sessionId] {
         const auto it = m_targets.find(targetId);
-        if (it != m_targets.end() && it->sessionId == sessionId && it->resumeWhenArmed) {
-            it->resumeWhenArmed = false;
-            resume(sessionId, 0);
-        }
+        if (it == m_targets.end() || it->sessionId != sessionId || !it->resumeDue)
+            return;
+        it->resumeDue = false;
+        resume(sessionId);
     });
 }
 
@@ -448,6 +531,7 @@ void CdpBrowser::onDetached(const QJsonObject &params)
 
 void CdpBrowser::onTargetDestroyed(const QString &targetId)
 {
+    m_created.remove(targetId);
     const auto it = m_targets.find(targetId);
     if (it == m_targets.end())
         return;
@@ -483,10 +567,10 @@ void CdpBrowser::decide(const QString &sessionId)
 {
     emit decisionStarting();
     const auto held = m_held.find(sessionId);
-    if (held == m_held.end() || held->phase != Phase::Waiting)
+    if (held == m_held.end() || held->request)
         return;
-    held->phase = Phase::Deciding;
-    const auto opener = m_targets.constFind(held->openerId);
+    const auto target = m_targets.constFind(held->targetId);
+    const auto opener = target != m_targets.constEnd() ? m_targets.constFind(target->openerId) : m_targets.constEnd();
     const std::shared_ptr<CdpPage> page = opener != m_targets.constEnd() ? opener->page : nullptr;
     if (!page || page->isGone()) {
         letThrough(sessionId);
@@ -499,6 +583,9 @@ void CdpBrowser::decide(const QString &sessionId)
         if (self)
             self->applyVerdict(sessionId, verdict);
     });
+    // A made-up target cannot be closed: the block counts only once the
+    // browser has closed the window.
+    request->setCountedOnClose();
     held->request = request;
     bool raised = false;
     try {
@@ -508,18 +595,26 @@ void CdpBrowser::decide(const QString &sessionId)
     }
     if (!raised)
         request->settle(Verdict::Allow);
+    if (!self || request->isSettled())
+        return;
+    // The verdict waits (the setup question): armed now, so that the popup
+    // runs at once if it is let through.
+    armPage(sessionId, false);
 }
 
 void CdpBrowser::applyVerdict(const QString &sessionId, Verdict verdict)
 {
-    const auto held = m_held.find(sessionId);
-    if (m_lost || held == m_held.end() || held->phase != Phase::Deciding)
+    const auto held = m_held.constFind(sessionId);
+    if (m_lost || held == m_held.constEnd() || !held->request)
         return;
-    held->request.reset();
-    if (verdict == Verdict::Block)
-        block(sessionId);
-    else
+    if (verdict == Verdict::Block) {
+        const QString targetId = held->targetId;
+        const NewWindowRequestPtr request = held->request;
+        m_held.erase(held);
+        block(targetId, sessionId, request);
+    } else {
         letThrough(sessionId);
+    }
 }
 
 void CdpBrowser::letThrough(const QString &sessionId)
@@ -530,56 +625,93 @@ void CdpBrowser::letThrough(const QString &sessionId)
     const QString targetId = held->targetId;
     m_held.erase(held);
     const auto t = m_targets.find(targetId);
-    if (t == m_targets.end()) {
-        resume(sessionId, 0);
+    if (t == m_targets.end() || t->sessionId != sessionId) {
+        resume(sessionId);
         return;
     }
-    resumeArmed(*t);
+    // Armed and resumed in one breath: no answer is awaited in between.
+    armPage(sessionId, false);
+    resume(sessionId);
     registerPage(*t);
 }
 
-void CdpBrowser::block(const QString &sessionId)
+void CdpBrowser::block(const QString &targetId, const QString &sessionId, const NewWindowRequestPtr &request)
 {
-    const auto held = m_held.find(sessionId);
-    if (held == m_held.end())
-        return;
-    held->phase = Phase::Blocking;
-    m_blocked.insert(sessionId);
     // Closing a held popup outright would leave its opener unable to open any
-    // window again; instead its requests are failed before any leaves, and the
-    // window is closed once it runs.
+    // window again; instead its requests are stopped before any can leave, it
+    // is resumed, and it is closed as soon as its first request is held (or,
+    // when it requests nothing, after a short while).
+    Blocked &b = m_blocked[sessionId];
+    b.targetId = targetId;
+    b.request = request;
+    const auto resumeNow = [this, sessionId] {
+        const auto it = m_blocked.find(sessionId);
+        if (it == m_blocked.end() || it->resumed)
+            return;
+        it->resumed = true;
+        resume(sessionId);
+        QTimer::singleShot(m_options.blockedCloseDelayMs, this, [this, sessionId] { finishBlock(sessionId); });
+    };
+    // The browser handles the commands of one session in order: once it has
+    // taken one Fetch.enable, the resume that follows it finds the requests
+    // held. Until one has been taken, the resume waits for the answer.
+    const bool fetchKnown = m_fetchWorks;
     m_conn->send(
         QStringLiteral("Fetch.enable"),
         {{QStringLiteral("patterns"), QJsonArray{QJsonObject{{QStringLiteral("urlPattern"), QStringLiteral("*")}}}}},
-        sessionId, [this, sessionId](ReplyStatus st, const QJsonObject &) {
-            const auto h = m_held.find(sessionId);
-            if (h == m_held.end() || h->phase != Phase::Blocking || h->resumed)
-                return;
-            h->resumed = true;
-            resume(sessionId, 0);
-            if (st != ReplyStatus::Ok) {
-                // Its requests cannot be stopped: close it as soon as it runs.
-                finishBlock(sessionId);
+        sessionId, [this, sessionId, resumeNow](ReplyStatus st, const QJsonObject &) {
+            if (st == ReplyStatus::Ok) {
+                m_fetchWorks = true;
+                resumeNow();
                 return;
             }
-            // A popup that requests nothing (a blank window that a script
-            // fills) is closed after a short while.
-            QTimer::singleShot(m_options.blockedCloseDelayMs, this, [this, sessionId] {
-                const auto h2 = m_held.find(sessionId);
-                if (h2 != m_held.end() && h2->phase == Phase::Blocking)
-                    finishBlock(sessionId);
-            });
+            // Its requests cannot be stopped: close it as soon as it runs.
+            resumeNow();
+            finishBlock(sessionId);
         });
+    if (fetchKnown)
+        resumeNow();
 }
 
 void CdpBrowser::finishBlock(const QString &sessionId)
 {
-    const auto held = m_held.find(sessionId);
-    if (held == m_held.end())
+    const auto it = m_blocked.find(sessionId);
+    if (it == m_blocked.end() || it->closing || !m_conn || m_lost)
         return;
-    const QString targetId = held->targetId;
-    m_held.erase(held);
-    closeTarget(targetId);
+    // A request held when the target goes dies with it. Should the browser
+    // refuse to close the target, its held requests are failed instead.
+    sendClose(*it, [this, sessionId](ReplyStatus, const QJsonObject &) {
+        const auto b = m_blocked.find(sessionId);
+        if (b == m_blocked.end())
+            return;
+        for (const QString &requestId : std::exchange(b->pausedRequests, {}))
+            failRequest(sessionId, requestId);
+    });
+}
+
+int CdpBrowser::sendClose(Blocked &b, CdpConnection::Reply onFailure)
+{
+    b.closing = true;
+    // Only a close that the browser carried out counts the popup as blocked:
+    // a target it never had cannot be closed. The target may be reported
+    // gone before the answer comes, so the request travels with the command.
+    return m_conn->send(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), b.targetId}}, {},
+                        [request = std::exchange(b.request, {}), onFailure](ReplyStatus st, const QJsonObject &r) {
+                            if (st == ReplyStatus::Ok) {
+                                if (request)
+                                    request->confirmClosed();
+                            } else if (onFailure) {
+                                onFailure(st, r);
+                            }
+                        });
+}
+
+void CdpBrowser::failRequest(const QString &sessionId, const QString &requestId)
+{
+    m_conn->send(
+        QStringLiteral("Fetch.failRequest"),
+        {{QStringLiteral("requestId"), requestId}, {QStringLiteral("errorReason"), QStringLiteral("BlockedByClient")}},
+        sessionId);
 }
 
 void CdpBrowser::onRequestPaused(const QJsonObject &params, const QString &sessionId)
@@ -587,19 +719,22 @@ void CdpBrowser::onRequestPaused(const QJsonObject &params, const QString &sessi
     const QString requestId = params.value(QStringLiteral("requestId")).toString();
     if (requestId.isEmpty())
         return;
-    if (!m_blocked.contains(sessionId)) {
+    const auto blocked = m_blocked.find(sessionId);
+    if (blocked == m_blocked.end()) {
         // Interception is only ever switched on for blocked popups; anything
         // else paused goes on unchanged.
         m_conn->send(QStringLiteral("Fetch.continueRequest"), {{QStringLiteral("requestId"), requestId}}, sessionId);
         return;
     }
-    m_conn->send(
-        QStringLiteral("Fetch.failRequest"),
-        {{QStringLiteral("requestId"), requestId}, {QStringLiteral("errorReason"), QStringLiteral("BlockedByClient")}},
-        sessionId);
-    const auto held = m_held.constFind(sessionId);
-    if (held != m_held.constEnd() && held->phase == Phase::Blocking)
-        finishBlock(sessionId);
+    if (blocked->closing || blocked->pausedRequests.size() >= kMaxPausedRequests) {
+        // Closing already: whatever else it asks for fails at once.
+        failRequest(sessionId, requestId);
+        return;
+    }
+    // Its first request: it stays held, and the window is closed now. Failing
+    // it first would make the browser show an error page before it closes.
+    blocked->pausedRequests.push_back(requestId);
+    finishBlock(sessionId);
 }
 
 void CdpBrowser::onBindingCalled(const QJsonObject &params, const QString &sessionId)
@@ -626,30 +761,32 @@ void CdpBrowser::releaseAll()
     abandonHeld(held);
     if (!m_conn || m_lost)
         return;
-    for (const Held &h : held) {
-        if (h.phase == Phase::Blocking) {
-            // Already decided: it goes, but it must not load on our way out.
-            if (!h.resumed)
-                resume(h.sessionId, 0);
-            if (const int id =
-                    m_conn->send(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), h.targetId}}))
-                m_releaseCommands.push_back(id);
-            continue;
-        }
-        if (const int id = resume(h.sessionId))
+    const auto record = [this](int id) {
+        if (id)
             m_releaseCommands.push_back(id);
+    };
+    for (const Held &h : held) {
+        record(resume(h.sessionId, -1));
         const auto t = m_targets.find(h.targetId);
         if (t != m_targets.end())
             registerPage(*t);
     }
-    // Pages let through a moment ago may still wait for their status script:
-    // on the way out nobody waits for it.
-    for (Target &t : m_targets) {
-        if (!t.resumeWhenArmed)
+    for (auto it = m_blocked.begin(); it != m_blocked.end(); ++it) {
+        // Already decided: it goes, but it must not load on our way out.
+        if (it->closing)
             continue;
-        t.resumeWhenArmed = false;
-        if (const int id = resume(t.sessionId))
-            m_releaseCommands.push_back(id);
+        if (!it->resumed) {
+            it->resumed = true;
+            resume(it.key());
+        }
+        record(sendClose(*it));
+    }
+    // Tabs whose resume was still due: on the way out nobody waits.
+    for (Target &t : m_targets) {
+        if (!t.resumeDue)
+            continue;
+        t.resumeDue = false;
+        record(resume(t.sessionId, -1));
     }
     m_conn->flush();
 }

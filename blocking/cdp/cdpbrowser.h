@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -73,17 +74,30 @@ public:
 
     struct Options
     {
+        // Message size and commands awaiting an answer (see CdpLimits).
         CdpLimits limits;
         // How long the set-up commands may take before the peer counts as broken.
         int setupTimeoutMs = 5000;
         // A blocked popup that makes no request (a blank window a script fills)
         // is closed after this long.
         int blockedCloseDelayMs = 1500;
-        // Page targets kept per browser; beyond this, new targets are only resumed.
+        // Page targets kept per browser (each with its one session), and pages
+        // reported as created but not attached yet: beyond this, new targets
+        // are resumed and let go at once, and are neither windows nor decided.
         int maxTargets = 2000;
-        // Longest wait for a new page's status script to be in place before
-        // the page is resumed anyway.
-        int armWaitMs = 300;
+        // Popups held per browser while their decision is out (the setup
+        // question): beyond this, a new popup is closed without a decision
+        // (and without being counted) until some of them are settled.
+        int maxHeld = 256;
+        // A tab that no page opened is resumed after this long, unless it has
+        // shown by then that it runs (see resumeUnlessRunning).
+        int quietTabResumeMs = 500;
+        // Runs the status script again in each page's document once it has
+        // loaded, for a document that came up before the script was in place.
+        // Tests switch it off to see the script that every new document gets.
+        bool rerunStatusScriptOnLoad = true;
+        // Makes the channel to the browser (unset: a WebSocket).
+        CdpChannelFactory channelFactory;
     };
 
     CdpBrowser(const CdpEndpoint &endpoint, const Options &options, const QString &statusSecret,
@@ -99,8 +113,13 @@ public:
 
     // The page targets that count as open windows, in the order they came.
     QList<BrowserPtr> pages() const;
-    // Popups still held, undecided or being decided.
+    // Popups still held: undecided, being decided, or blocked and not yet
+    // being closed.
     int heldCount() const;
+    // What the engine keeps for this browser, for checks of its bounds.
+    int targetCount() const { return static_cast<int>(m_targets.size()); }
+    int createdCount() const { return static_cast<int>(m_created.size()); }
+    int pendingCommandCount() const { return m_conn ? m_conn->pendingCount() : 0; }
 
     // Closes a target (the page's Quit).
     void closeTarget(const QString &targetId);
@@ -128,56 +147,66 @@ signals:
     void lost(wendral::cdp::CdpBrowser::Loss why);
 
 private:
+    // A page target as the browser reported it with Target.targetCreated.
+    struct Created
+    {
+        QString openerId;
+    };
     struct Target
     {
         QString targetId;
         QString sessionId;
-        QString type;
         QString openerId;
-        std::shared_ptr<CdpPage> page; // page targets only
-        bool registered = false;       // counts as an open window
-        bool armed = false;            // the status script is in place
-        bool resumeWhenArmed = false;
-    };
-    enum class Phase
-    {
-        Waiting,
-        Deciding,
-        Blocking,
-        Releasing
+        std::shared_ptr<CdpPage> page;
+        bool created = false;    // reported by Target.targetCreated before it attached
+        bool registered = false; // counts as an open window
+        bool armed = false;      // the status script's commands are sent
+        bool resumeDue = false;  // to be resumed unless it shows that it runs
     };
     struct Held
     {
         QString targetId;
         QString sessionId;
-        QString openerId;
-        Phase phase = Phase::Waiting;
-        bool resumed = false;
+        bool deciding = false;
         NewWindowRequestPtr request; // while the decision is out
     };
+    struct Blocked
+    {
+        QString targetId;
+        bool resumed = false;
+        bool closing = false;        // Target.closeTarget sent
+        QStringList pausedRequests;  // held by the browser until the target goes
+        NewWindowRequestPtr request; // counted once the browser confirms the close
+    };
+    // Requests of one blocked popup kept paused; any more fail at once.
+    static constexpr int kMaxPausedRequests = 16;
 
     void openNext();
     void onOpened();
     void onFailed(const QString &reason);
     void onEvent(const QString &method, const QJsonObject &params, const QString &sessionId);
+    void onCreated(const QJsonObject &info);
     void onAttached(const QJsonObject &params);
     void onDetached(const QJsonObject &params);
     void onTargetDestroyed(const QString &targetId);
     void onRequestPaused(const QJsonObject &params, const QString &sessionId);
     void onBindingCalled(const QJsonObject &params, const QString &sessionId);
 
+    bool isRealPopup(const Target &t, const QString &openerId) const;
     void armPage(const QString &sessionId, bool loaded);
-    void armed(const QString &sessionId);
     void runStatusScript(const QString &sessionId);
-    void resumeArmed(Target &t);
-    int resume(const QString &sessionId, int timeoutMs = -1);
+    int resume(const QString &sessionId, int timeoutMs = 0);
+    void resumeUnlessRunning(Target &t);
     void registerPage(Target &t);
     void revokePage(Target &t);
+    void forgetTarget(const QString &targetId);
     void decide(const QString &sessionId);
     void applyVerdict(const QString &sessionId, Verdict verdict);
     void letThrough(const QString &sessionId);
-    void block(const QString &sessionId);
+    void block(const QString &targetId, const QString &sessionId, const NewWindowRequestPtr &request = {});
+    int sendClose(Blocked &b, CdpConnection::Reply onFailure = {});
     void finishBlock(const QString &sessionId);
+    void failRequest(const QString &sessionId, const QString &requestId);
     void forgetHeld(const QString &sessionId);
     void abandonHeld(const QHash<QString, Held> &held);
     void loseAll(Loss why);
@@ -192,11 +221,13 @@ private:
     bool m_ready = false;
     bool m_lost = false;
     bool m_releasing = false;
-    QHash<QString, Target> m_targets;         // by target id
+    bool m_fetchWorks = false;                // the browser has taken a Fetch.enable
+    QHash<QString, Created> m_created;        // page targets reported as created, not yet attached; by id
+    QHash<QString, Target> m_targets;         // attached page targets, by target id
     QHash<QString, QString> m_sessionTargets; // session id -> target id
     std::vector<QString> m_order;             // registered pages, in order
-    QHash<QString, Held> m_held;              // by session id
-    QSet<QString> m_blocked;                  // sessions of blocked popups: their requests fail
+    QHash<QString, Held> m_held;              // popups awaiting their verdict, by session id
+    QHash<QString, Blocked> m_blocked;        // sessions of blocked popups: their requests fail
     std::vector<int> m_releaseCommands;       // sent by releaseAll, awaited by isSettled
 };
 

@@ -110,6 +110,13 @@ void CdpBrowserWindows::onEndpoint(const CdpEndpoint &endpoint)
         removeBrowser(b); // the browser behind this folder was restarted
         break;
     }
+    if (static_cast<int>(m_browsers.size()) >= m_settings.maxBrowsers) {
+        qCWarning(lcCdp) << "not watching" << endpoint.dataDir << ": already watching" << m_browsers.size()
+                         << "browsers";
+        m_skipped.insert(endpoint.dataDir);
+        return;
+    }
+    m_skipped.remove(endpoint.dataDir);
     auto *browser = new CdpBrowser(endpoint, m_settings.browser, m_secret, this);
     m_browsers.push_back(browser);
     connect(browser, &CdpBrowser::pageRegistered, this, [this] { queueSignal(true); });
@@ -140,6 +147,7 @@ void CdpBrowserWindows::onBrowserLost(CdpBrowser *browser, CdpBrowser::Loss why)
     if (wasReady && why != CdpBrowser::Loss::Refused)
         emit browserLost(endpoint.dataDir);
     countChanged();
+    reconsiderSkipped();
     if (why != CdpBrowser::Loss::Broken || m_shutdown)
         return; // refused: a stale file; closed: the browser went. A new file brings it back.
     // A browser that misbehaved (or an endpoint that never answered) is tried
@@ -178,6 +186,19 @@ void CdpBrowserWindows::removeBrowser(CdpBrowser *browser)
     for (qsizetype i = 0; i < pages; ++i)
         queueSignal(false);
     countChanged();
+}
+
+void CdpBrowserWindows::reconsiderSkipped()
+{
+    if (m_skipped.isEmpty() || m_shutdown)
+        return;
+    for (const QString &dir : std::exchange(m_skipped, {}))
+        m_discovery.forget(dir);
+    // Not from inside the browser's own signal: the next scan finds them.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_shutdown)
+            m_discovery.scan();
+    });
 }
 
 void CdpBrowserWindows::queueSignal(bool registered)

@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <vector>
@@ -33,6 +34,10 @@ struct CdpSettings
     // up to a minute, a few times; a newly written DevToolsActivePort always is.
     int retryDelayMs = 2000;
     int maxRetries = 5;
+    // Browsers watched at once. Each has its own connection and its own
+    // bounded state (see CdpBrowser::Options); an endpoint found beyond this
+    // is left alone until a watched browser goes.
+    int maxBrowsers = 32;
 };
 
 class CdpBrowserWindows : public BrowserWindows
@@ -72,6 +77,8 @@ private:
     void onEndpoint(const CdpEndpoint &endpoint);
     void onBrowserLost(CdpBrowser *browser, CdpBrowser::Loss why);
     void removeBrowser(CdpBrowser *browser);
+    // Looks again at the endpoints left alone for the bound on browsers.
+    void reconsiderSkipped();
     void queueSignal(bool registered);
     void flushSignals();
     // Raises browsersChanged() when the number of watched browsers moved.
@@ -87,6 +94,7 @@ private:
         int count = 0;
     };
     QHash<QString, Retry> m_retries;
+    QSet<QString> m_skipped;     // folders whose endpoint was left alone for the bound
     std::vector<bool> m_signals; // queued: true = registered, false = revoked
     QTimer m_flush;
     int m_lastWatched = 0;

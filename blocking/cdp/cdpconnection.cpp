@@ -2,51 +2,46 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QWebSocket>
 
 namespace wendral::cdp {
 
 CdpConnection::CdpConnection(const QUrl &url, const CdpLimits &limits, QObject *parent)
-    : QObject(parent), m_url(url), m_limits(limits)
+    : CdpConnection(new WebSocketChannel(url, limits.maxMessageBytes), limits, parent)
+{}
+
+CdpConnection::CdpConnection(CdpChannel *channel, const CdpLimits &limits, QObject *parent)
+    : QObject(parent), m_limits(limits), m_channel(channel)
 {
+    m_channel->setParent(this);
     m_clock.start();
     m_connectTimer.setSingleShot(true);
     connect(&m_connectTimer, &QTimer::timeout, this, [this] { fail(QStringLiteral("connect timed out")); });
     m_deadlineTimer.setSingleShot(true);
     connect(&m_deadlineTimer, &QTimer::timeout, this, &CdpConnection::checkDeadlines);
+    connect(m_channel, &CdpChannel::opened, this, [this] {
+        m_connectTimer.stop();
+        if (m_failed || m_closing)
+            return;
+        m_open = true;
+        emit opened();
+    });
+    connect(m_channel, &CdpChannel::textReceived, this, &CdpConnection::onText);
+    connect(m_channel, &CdpChannel::closed, this, &CdpConnection::onChannelClosed);
 }
 
 CdpConnection::~CdpConnection()
 {
-    if (m_socket) {
-        // The socket may be the sender of the signal that led here: let it go
-        // only when control is back in the event loop.
-        m_socket->disconnect(this);
-        m_socket->setParent(nullptr);
-        if (m_socket->state() == QAbstractSocket::ConnectedState)
-            m_socket->close();
-        m_socket->deleteLater();
-        m_socket = nullptr;
-    }
+    if (m_channel)
+        m_channel->disconnect(this);
 }
 
 void CdpConnection::open()
 {
-    if (m_socket || m_failed)
+    if (m_started || m_failed || m_closing)
         return;
-    m_socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
-    m_socket->setMaxAllowedIncomingMessageSize(m_limits.maxMessageBytes);
-    m_socket->setMaxAllowedIncomingFrameSize(m_limits.maxMessageBytes);
-    connect(m_socket, &QWebSocket::connected, this, [this] {
-        m_connectTimer.stop();
-        m_open = true;
-        emit opened();
-    });
-    connect(m_socket, &QWebSocket::disconnected, this, &CdpConnection::onDisconnected);
-    connect(m_socket, &QWebSocket::textMessageReceived, this, &CdpConnection::onText);
-    // Binary messages are not part of the protocol; they are ignored.
+    m_started = true;
     m_connectTimer.start(m_limits.connectTimeoutMs);
-    m_socket->open(m_url);
+    m_channel->open();
 }
 
 int CdpConnection::send(const QString &method, const QJsonObject &params, const QString &sessionId, Reply reply,
@@ -74,7 +69,7 @@ int CdpConnection::send(const QString &method, const QJsonObject &params, const 
     p.reply = std::move(reply);
     p.deadline = timeoutMs > 0 ? m_clock.elapsed() + timeoutMs : 0;
     m_pending.emplace(id, std::move(p));
-    m_socket->sendTextMessage(QString::fromUtf8(QJsonDocument(msg).toJson(QJsonDocument::Compact)));
+    m_channel->sendText(QString::fromUtf8(QJsonDocument(msg).toJson(QJsonDocument::Compact)));
     armDeadlineTimer();
     return id;
 }
@@ -88,8 +83,8 @@ void CdpConnection::dropSession(const QString &sessionId)
 
 void CdpConnection::flush()
 {
-    if (m_socket && m_open)
-        m_socket->flush();
+    if (isOpen() && !m_closing)
+        m_channel->flush();
 }
 
 void CdpConnection::close()
@@ -100,13 +95,8 @@ void CdpConnection::close()
     m_connectTimer.stop();
     m_deadlineTimer.stop();
     m_pending.clear();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        if (m_socket->state() == QAbstractSocket::ConnectedState) {
-            m_socket->flush();
-            m_socket->close();
-        }
-    }
+    m_channel->disconnect(this);
+    m_channel->close();
     m_open = false;
 }
 
@@ -114,6 +104,10 @@ void CdpConnection::onText(const QString &text)
 {
     if (m_failed || m_closing)
         return;
+    if (quint64(text.size()) > m_limits.maxMessageBytes) {
+        fail(QString::fromLatin1(kChannelMessageTooLarge));
+        return;
+    }
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &err);
     if (err.error != QJsonParseError::NoError || !doc.isObject())
@@ -140,19 +134,14 @@ void CdpConnection::onText(const QString &text)
     const QJsonValue method = msg.value(QStringLiteral("method"));
     if (!method.isString())
         return;
-    emit event(method.toString(), msg.value(QStringLiteral("params")).toObject(),
-               msg.value(QStringLiteral("sessionId")).toString());
+    emit eventReceived(method.toString(), msg.value(QStringLiteral("params")).toObject(),
+                       msg.value(QStringLiteral("sessionId")).toString());
 }
 
-void CdpConnection::onDisconnected()
+void CdpConnection::onChannelClosed(const QString &reason)
 {
     if (m_closing)
         return;
-    QString reason = QStringLiteral("connection closed");
-    if (m_socket && m_socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
-        reason = QStringLiteral("message too large");
-    else if (m_socket && !m_open)
-        reason = QStringLiteral("cannot connect: ") + m_socket->errorString();
     fail(reason);
 }
 
@@ -165,10 +154,8 @@ void CdpConnection::fail(const QString &reason)
     m_connectTimer.stop();
     m_deadlineTimer.stop();
     m_pending.clear();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-    }
+    m_channel->disconnect(this);
+    m_channel->close();
     emit failed(reason);
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // One DevTools-protocol connection to one browser, on the UI thread's event
 // loop: numbered commands with replies, events, time-outs, and hard limits on
-// what a misbehaving peer can make us hold.
+// what a misbehaving peer can make us hold. It runs on a channel (a WebSocket
+// in the program; see cdpchannel.h).
+
+#include "blocking/cdp/cdpchannel.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -13,17 +16,19 @@
 #include <functional>
 #include <map>
 
-class QWebSocket;
-
 namespace wendral::cdp {
 
 struct CdpLimits
 {
     // Largest message accepted from a browser. A page can make the browser send
     // big messages (console output, long addresses); beyond this the peer is
-    // treated as broken and dropped.
+    // treated as broken and dropped. The WebSocket counts the bytes of a
+    // message; a channel without that check has its text held to the same
+    // number of UTF-16 units here (never stricter: no text has fewer UTF-8
+    // bytes than UTF-16 units).
     quint64 maxMessageBytes = 32 * 1024 * 1024;
-    // Commands waiting for an answer at once; more means the peer stopped answering.
+    // Commands waiting for an answer at once; more means the peer stopped
+    // answering, and the connection is dropped.
     int maxPending = 4096;
     // Time for the socket and the WebSocket handshake.
     int connectTimeoutMs = 3000;
@@ -47,13 +52,16 @@ public:
     // the connection fails or the session is dropped.
     using Reply = std::function<void(ReplyStatus status, const QJsonObject &resultOrError)>;
 
+    // On a WebSocket to url.
     CdpConnection(const QUrl &url, const CdpLimits &limits, QObject *parent = nullptr);
+    // On a channel of the caller's; the connection takes it over.
+    CdpConnection(CdpChannel *channel, const CdpLimits &limits, QObject *parent = nullptr);
     ~CdpConnection() override;
 
     void open();
     bool isOpen() const { return m_open && !m_failed; }
     bool hasFailed() const { return m_failed; }
-    QUrl url() const { return m_url; }
+    QString description() const { return m_channel ? m_channel->description() : QString(); }
 
     // Sends a command, to the browser itself or to one attached session.
     // Returns its id, or 0 when it was not sent (not open, or too many
@@ -73,7 +81,7 @@ public:
 
 signals:
     void opened();
-    void event(const QString &method, const QJsonObject &params, const QString &sessionId);
+    void eventReceived(const QString &method, const QJsonObject &params, const QString &sessionId);
     // Emitted once when the connection cannot be made or is lost; the object
     // sends nothing afterwards.
     void failed(const QString &reason);
@@ -87,14 +95,14 @@ private:
     };
 
     void onText(const QString &text);
-    void onDisconnected();
+    void onChannelClosed(const QString &reason);
     void fail(const QString &reason);
     void checkDeadlines();
     void armDeadlineTimer();
 
-    QUrl m_url;
     CdpLimits m_limits;
-    QWebSocket *m_socket = nullptr;
+    CdpChannel *m_channel = nullptr; // a child
+    bool m_started = false;
     bool m_open = false;
     bool m_failed = false;
     bool m_closing = false;

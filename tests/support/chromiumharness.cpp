@@ -82,7 +82,7 @@ void HttpCounter::onConnection()
                 path.truncate(q);
             m_counts[path] += 1;
             if (!m_first.contains(path))
-                m_first.insert(path, m_clock.elapsed());
+                m_first.insert(path, m_clock.nsecsElapsed());
             QByteArray body;
             QByteArray type = "text/html; charset=utf-8";
             if (path == QLatin1String("/favicon.ico")) {
@@ -211,7 +211,10 @@ void ChromiumProcess::stop()
 
 // --------------------------------------------------------------- CdpTestClient
 
-CdpTestClient::CdpTestClient() = default;
+CdpTestClient::CdpTestClient()
+{
+    m_clock.start();
+}
 
 CdpTestClient::~CdpTestClient()
 {
@@ -231,7 +234,7 @@ bool CdpTestClient::open(const QString &wsUrl, int timeoutMs)
         }
         m_events.append(Event{msg.value(QStringLiteral("method")).toString(),
                               msg.value(QStringLiteral("params")).toObject(),
-                              msg.value(QStringLiteral("sessionId")).toString()});
+                              msg.value(QStringLiteral("sessionId")).toString(), double(m_clock.nsecsElapsed()) / 1e6});
     });
     m_socket->open(QUrl(wsUrl));
     return waitUntil([this] { return m_socket->state() == QAbstractSocket::ConnectedState; }, timeoutMs);

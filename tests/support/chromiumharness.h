@@ -38,7 +38,13 @@ public:
     // Requests seen for the path (query ignored).
     int count(const QString &path) const { return m_counts.value(path); }
     // When the first request for the path came, in ms on clock(); -1 if none.
-    qint64 firstSeen(const QString &path) const { return m_first.value(path, -1); }
+    qint64 firstSeen(const QString &path) const
+    {
+        const qint64 ns = firstSeenNs(path);
+        return ns < 0 ? -1 : ns / 1000000;
+    }
+    // The same in ns on clock().
+    qint64 firstSeenNs(const QString &path) const { return m_first.value(path, -1); }
     const QElapsedTimer &clock() const { return m_clock; }
     void reset();
 
@@ -91,6 +97,7 @@ public:
         QString method;
         QJsonObject params;
         QString sessionId;
+        double receivedMs = 0; // when it arrived, in ms on clock()
     };
 
     CdpTestClient();
@@ -112,6 +119,8 @@ public:
     const QList<Event> &events() const { return m_events; }
     void clearEvents() { m_events.clear(); }
     bool isOpen() const;
+    // The clock that events are stamped with (started with the client).
+    const QElapsedTimer &clock() const { return m_clock; }
 
     // Conveniences on top of the above.
     // Opens a tab (as a user would) and returns its target id.
@@ -128,6 +137,7 @@ private:
     int m_nextId = 1;
     std::map<int, QJsonObject> m_replies;
     QList<Event> m_events;
+    QElapsedTimer m_clock;
 };
 
 } // namespace wendral::test

@@ -85,6 +85,7 @@ private slots:
     void requestsArrivingWhileWaitingShareTheAnswer_data();
     void requestsArrivingWhileWaitingShareTheAnswer();
     void blockedAnswerRunsTheBlockStepsPerRequest();
+    void blockCountedOnConfirmationWaitsForIt();
     void withdrawnRequest();
     void requestDuringTheAnswerAsksAgain();
 
@@ -703,6 +704,40 @@ void TestPopupDecision::blockedAnswerRunsTheBlockStepsPerRequest()
     QCOMPARE(a->verdict(), std::optional(Verdict::Block));
     QCOMPARE(b->verdict(), std::optional(Verdict::Block));
     disconnect(&decider(), &PopupDecider::blocked, this, nullptr);
+}
+
+void TestPopupDecision::blockCountedOnConfirmationWaitsForIt()
+{
+    // A block whose window the browser still has to close is counted and
+    // sounded only when the close is confirmed, whether it was decided at
+    // once or by the question; the others count as before.
+    QStringList verdicts;
+    const auto onVerdict = [&](Verdict v) { verdicts << (v == Verdict::Block ? "block" : "allow"); };
+    QSignalSpy blocked(&decider(), &PopupDecider::blocked);
+    QCOMPARE(decider().decide(QString("http://a.example/"), onVerdict, BlockCount::OnConfirmation), 0u);
+    QCOMPARE(verdicts, QStringList{"block"});
+    QCOMPARE(state().blockedCount, 0);
+    QCOMPARE(blocked.count(), 0);
+    QVERIFY(played().isEmpty());
+    decider().confirmBlocked();
+    QCOMPARE(state().blockedCount, 1);
+    QCOMPARE(blocked.count(), 1);
+    QCOMPARE(played().size(), 1);
+
+    m_options.setup = true;
+    QVERIFY(decider().decide(QString("http://b.example/"), onVerdict, BlockCount::OnConfirmation) != 0);
+    QVERIFY(decider().decide(QString("http://c.example/"), onVerdict) != 0);
+    decider().answer(SiteAnswer::BlockOnce, "b.example");
+    QCOMPARE(verdicts, (QStringList{"block", "block", "block"}));
+    QCOMPARE(state().blockedCount, 2);
+    QCOMPARE(played().size(), 2);
+    decider().confirmBlocked();
+    QCOMPARE(state().blockedCount, 3);
+    // Nothing blocked, nothing to confirm: an allowed request never counts.
+    decider().answer(SiteAnswer::AllowAlways, "d.example");
+    QCOMPARE(decider().decide(QString("http://d.example/"), onVerdict, BlockCount::OnConfirmation), 0u);
+    QCOMPARE(verdicts.last(), QString("allow"));
+    QCOMPARE(state().blockedCount, 3);
 }
 
 void TestPopupDecision::withdrawnRequest()
