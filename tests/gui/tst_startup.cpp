@@ -9,6 +9,7 @@
 #include "support/programfixture.h"
 #include "support/testenv.h"
 #include "ui/aboutwindow.h"
+#include "ui/banner.h"
 #include "ui/helpwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/splashwindow.h"
@@ -77,9 +78,14 @@ void TestStartup::splashThenMainWindow()
     // Offscreen no window of the web helper could be shown in the strip: no
     // helper is started for it.
     QVERIFY(main->bannerBox());
-    QVERIFY(program.webHelper());
-    QVERIFY(!program.webHelper()->options().bannerSupported);
-    QVERIFY(!program.webHelper()->isRunning());
+    QVERIFY(!BannerStrip::canEmbed());
+    WebHelper::Options options;
+    options.program = QStringLiteral("/nonexistent/wendral-web");
+    options.bannerSupported = BannerStrip::canEmbed();
+    WebHelper helper(options);
+    helper.showBanner(QUrl(QStringLiteral("http://127.0.0.1:1/")), QSize(489, 63), Qt::white);
+    QVERIFY(!helper.isRunning());
+    QCOMPARE(helper.failures(), 0);
     QCOMPARE(main->windowTitle(), QStringLiteral("Wendral by Brindlemark"));
     QCOMPARE(main->findChild<QAbstractButton *>("Command7")->text(), QStringLiteral("Visit ") + ProductInfo::website());
     // No second load, and the splash stays hidden.
