@@ -5,14 +5,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 
 #include <limits>
+#include <optional>
 
 namespace wendral {
 namespace {
@@ -35,9 +36,16 @@ QString toggleText(bool on)
 
 QString valueText(const QVariant &value)
 {
-    // A hand-edited value with unquoted commas comes back as a list.
+    // A hand-edited value with unquoted commas comes back as a list (a list of
+    // variants once QSettings has written it again).
     if (value.typeId() == QMetaType::QStringList)
         return value.toStringList().join(QLatin1Char(','));
+    if (value.typeId() == QMetaType::QVariantList) {
+        QStringList parts;
+        for (const QVariant &part : value.toList())
+            parts.append(part.toString());
+        return parts.join(QLatin1Char(','));
+    }
     // Always through the text: QVariant's own number conversions wrap around.
     return value.toString();
 }
@@ -74,13 +82,15 @@ void SettingsStore::report(const QString &message) const
 QString SettingsStore::scratchCopy(const QByteArray &content) const
 {
     // QSettings reads and writes files only, and opens them itself: it is
-    // given a private copy, never the user's path.
+    // given a private copy, never the user's path. The copies live in the
+    // session's runtime folder (memory, private to the user) where there is
+    // one.
     if (!m_scratch || !m_scratch->isValid()) {
-        m_scratch = std::make_unique<QTemporaryDir>();
-        if (!m_scratch->isValid()) {
-            const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
             m_scratch = std::make_unique<QTemporaryDir>(runtime + QStringLiteral("/wendral-settings-XXXXXX"));
-        }
+        if (!m_scratch || !m_scratch->isValid())
+            m_scratch = std::make_unique<QTemporaryDir>();
         if (!m_scratch->isValid())
             return {};
     }
@@ -90,6 +100,47 @@ QString SettingsStore::scratchCopy(const QByteArray &content) const
     if (!copy.open(QIODevice::WriteOnly) || copy.write(content) != content.size() || !copy.flush())
         return {};
     return path;
+}
+
+std::optional<QHash<QString, QString>> SettingsStore::parse(const QByteArray &content) const
+{
+    const QString copy = scratchCopy(content);
+    if (copy.isEmpty())
+        return std::nullopt;
+    QHash<QString, QString> parsed;
+    {
+        const QSettings store(copy, QSettings::IniFormat);
+        for (const QString &key : store.allKeys()) {
+            if (!key.isEmpty())
+                parsed.insert(key, valueText(store.value(key)));
+        }
+    }
+    QFile::remove(copy);
+    return parsed;
+}
+
+std::optional<QByteArray> SettingsStore::rewritten(const QByteArray &content, const Values &values) const
+{
+    const QString copy = scratchCopy(content);
+    if (copy.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    {
+        QSettings store(copy, QSettings::IniFormat);
+        // A private copy needs no atomic replacement (and no flush to disk).
+        store.setAtomicSyncRequired(false);
+        for (const auto &[key, value] : values)
+            store.setValue(fullKey(key), value);
+        store.sync();
+        // A damaged file reports a format error from reading it, yet it is
+        // rewritten whole with the new values: only a failed write counts.
+        ok = store.status() != QSettings::AccessError;
+    }
+    const RegularFile::ReadResult made = RegularFile::read(copy, kMaxFileBytes + 1024);
+    QFile::remove(copy);
+    if (!ok || made.status != RegularFile::Status::Ok)
+        return std::nullopt;
+    return made.content;
 }
 
 const QHash<QString, QString> *SettingsStore::values() const
@@ -111,23 +162,14 @@ const QHash<QString, QString> *SettingsStore::values() const
     }
     if (m_cached && r.content == m_cachedContent)
         return &m_cachedValues;
-    const QString copy = scratchCopy(r.content);
-    if (copy.isEmpty()) {
+    std::optional<QHash<QString, QString>> parsed = parse(r.content);
+    if (!parsed) {
         report(QStringLiteral("Settings are not read (the defaults are used): no private temporary folder"));
         return nullptr;
     }
-    QHash<QString, QString> parsed;
-    {
-        const QSettings store(copy, QSettings::IniFormat);
-        for (const QString &key : store.allKeys()) {
-            if (!key.isEmpty())
-                parsed.insert(key, valueText(store.value(key)));
-        }
-    }
-    QFile::remove(copy);
     m_cached = true;
     m_cachedContent = r.content;
-    m_cachedValues = std::move(parsed);
+    m_cachedValues = std::move(*parsed);
     return &m_cachedValues;
 }
 
@@ -140,9 +182,9 @@ QString SettingsStore::read(const QString &key, const QString &def) const
     return it == all->constEnd() ? def : it.value();
 }
 
-bool SettingsStore::writeValues(const Values &values)
+bool SettingsStore::writeValues(const Values &changes)
 {
-    for (const auto &[key, value] : values) {
+    for (const auto &[key, value] : changes) {
         if (value.size() > kMaxValueLength) {
             report(kNotSaved +
                    QStringLiteral("the value of %1 is longer than %2 characters").arg(key).arg(kMaxValueLength));
@@ -154,34 +196,50 @@ bool SettingsStore::writeValues(const Values &values)
         report(kNotSaved + RegularFile::describe(r.status, r.error, m_file));
         return false;
     }
-    const QString copy = scratchCopy(r.content);
-    if (copy.isEmpty()) {
+    const QHash<QString, QString> *old = values();
+    if (!old) {
         report(kNotSaved + QStringLiteral("no private temporary folder"));
         return false;
     }
-    bool ok = false;
-    {
-        QSettings store(copy, QSettings::IniFormat);
-        for (const auto &[key, value] : values)
-            store.setValue(fullKey(key), value);
-        store.sync();
-        // A damaged file reports a format error from reading it, yet it is
-        // rewritten whole with the new values: only a failed write counts.
-        ok = store.status() != QSettings::AccessError;
+    QHash<QString, QString> expected = *old;
+    for (const auto &[key, value] : changes)
+        expected.insert(fullKey(key), value);
+
+    // QSettings writes the whole file again from what it read. A value it
+    // cannot write back as it read it (a hand-edited list holding a NUL, for
+    // one) would change; then the old bytes are kept as they are and the new
+    // values follow in a section of their own, which takes precedence. What
+    // is written must read back as the old values with the new ones.
+    std::optional<QByteArray> content = rewritten(r.content, changes);
+    if (!content || parse(*content) != expected) {
+        content.reset();
+        const std::optional<QByteArray> section = rewritten(QByteArray(), changes);
+        if (section) {
+            QByteArray appended = r.content;
+            if (!appended.isEmpty() && !appended.endsWith('\n'))
+                appended += '\n';
+            appended += *section;
+            if (parse(appended) == expected)
+                content = appended;
+        }
     }
-    const RegularFile::ReadResult made = RegularFile::read(copy, kMaxFileBytes);
-    QFile::remove(copy);
-    if (!ok || made.status != RegularFile::Status::Ok) {
-        report(kNotSaved + (made.status == RegularFile::Status::TooLarge
-                                ? QStringLiteral("the settings would be larger than %1 bytes").arg(kMaxFileBytes)
-                                : QStringLiteral("the private copy could not be written")));
+    if (!content) {
+        report(kNotSaved + QStringLiteral("%1 holds values that would change if it were written (%2)")
+                               .arg(QFileInfo(m_file).fileName(), m_file));
         return false;
     }
-    const RegularFile::WriteResult w = RegularFile::replace(m_file, made.content);
+    if (content->size() > kMaxFileBytes) {
+        report(kNotSaved + QStringLiteral("the settings would be larger than %1 bytes").arg(kMaxFileBytes));
+        return false;
+    }
+    const RegularFile::WriteResult w = RegularFile::replace(m_file, *content);
     if (w.status != RegularFile::Status::Ok) {
         report(kNotSaved + RegularFile::describe(w.status, w.error, m_file));
         return false;
     }
+    m_cached = true;
+    m_cachedContent = *content;
+    m_cachedValues = std::move(expected);
     return true;
 }
 

@@ -9,7 +9,9 @@
 // message. A link to a regular file is followed: the target is updated and the
 // link stays. A write replaces the file whole and atomically, so a failure
 // leaves the old file as it was. The INI text itself is read and made by
-// QSettings, on a private copy of the file's bytes.
+// QSettings, on a private copy of the file's bytes; a write never changes how
+// another value reads (where QSettings could not write a hand-edited value
+// back as it read it, the new values are added after the old text instead).
 
 #include <QHash>
 #include <QString>
@@ -17,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 class QTemporaryDir;
@@ -123,8 +126,10 @@ public:
 private:
     using Values = QList<std::pair<QString, QString>>;
     const QHash<QString, QString> *values() const;
-    bool writeValues(const Values &values);
+    bool writeValues(const Values &changes);
     QString scratchCopy(const QByteArray &content) const;
+    std::optional<QHash<QString, QString>> parse(const QByteArray &content) const;
+    std::optional<QByteArray> rewritten(const QByteArray &content, const Values &changes) const;
     void report(const QString &message) const;
 
     QString m_file;

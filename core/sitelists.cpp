@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 
 namespace wendral {
@@ -347,6 +348,13 @@ SiteList::Outcome SiteList::writeFromBox(const DiskContent &disk)
     // unused line that reads as the item), so text that is not UTF-8 keeps
     // its bytes; lines of one space follow the entry they followed.
     const QList<QByteArray> lines = TextFile::splitRawLines(disk.bytes);
+    // Texts that some line spells in bytes of its own; for those, every line
+    // that reads as the text is a spelling, in file order.
+    QSet<QString> spelledOwnWay;
+    for (const QByteArray &raw : lines) {
+        if (isEntryLine(raw) && TextFile::encode(TextFile::decodeLine(raw)) != raw)
+            spelledOwnWay.insert(TextFile::decodeLine(raw));
+    }
     const bool hasSpaceLines = lines.contains(QByteArray(" "));
     QHash<QString, QList<QByteArray>> spellings;
     QHash<QByteArray, QList<int>> spacesAfter; // per copy of an entry, in order
@@ -362,9 +370,11 @@ SiteList::Outcome SiteList::writeFromBox(const DiskContent &disk)
         }
         if (raw.isEmpty())
             continue;
-        const QString decoded = TextFile::decodeLine(raw);
-        if (TextFile::encode(decoded) != raw)
-            spellings[decoded].append(raw);
+        if (!spelledOwnWay.isEmpty()) {
+            const QString decoded = TextFile::decodeLine(raw);
+            if (spelledOwnWay.contains(decoded))
+                spellings[decoded].append(raw);
+        }
         if (hasSpaceLines) {
             spacesAfter[raw].append(0);
             previous = &raw;

@@ -58,6 +58,7 @@ private slots:
     void unreadableFileIsNeverReplaced();
     void oversizedFileIsNeitherReadNorReplaced();
     void valuesAreBounded();
+    void writeKeepsHandEditedValues();
 
 private:
     void installConf(const QString &name);
@@ -277,7 +278,8 @@ void TestSettingsStore::linkToARegularFileIsFollowed()
     QVERIFY(content.contains("chkSound=0"));
     QVERIFY(content.contains("showHelp=0"));
     struct stat target
-    {};
+    {
+    };
     QCOMPARE(::stat(QFile::encodeName(dotfiles + "/wendral.conf").constData(), &target), 0);
     QCOMPARE(target.st_mode & 07777, mode_t(0600));
     QCOMPARE(QDir(dotfiles).entryList(QDir::Files | QDir::Hidden), QStringList{"wendral.conf"});
@@ -412,6 +414,30 @@ void TestSettingsStore::valuesAreBounded()
     QCOMPARE(store().read(Settings::kAllowed, QString()), entry.repeated(fits));
     QCOMPARE(store().read(Settings::kDisallowed, QString()), s.disallowedList);
     QVERIFY(QFileInfo(Paths::settingsFile()).size() <= SettingsStore::kMaxFileBytes);
+}
+
+void TestSettingsStore::writeKeepsHandEditedValues()
+{
+    // An unquoted list holding an escaped NUL: QSettings writes it back in a
+    // form that it reads as a list of variants.
+    QVERIFY(QDir().mkpath(Paths::configDir()));
+    QVERIFY(test::writeFile(Paths::settingsFile(), "[Settings]\nstrAllowed=x\\0y,\nstate=down\n"));
+    const QString list = QStringLiteral("x") + QChar(0) + QStringLiteral("y,");
+    QCOMPARE(store().read(Settings::kAllowed, QString()), list);
+    QVERIFY(store().write(Settings::kSound, "0"));
+    QCOMPARE(store().read(Settings::kAllowed, QString()), list);
+    QCOMPARE(SettingsStore().read(Settings::kAllowed, QString()), list);
+
+    // A raw NUL and bytes that are not UTF-8 in an unquoted list read the
+    // same after a write.
+    const QByteArray raw("[Settings]\nstrAllowed=a\0\xff,b\nstate=down\n", 39);
+    QVERIFY(test::writeFile(Paths::settingsFile(), raw));
+    const QString before = store().read(Settings::kAllowed, QString());
+    QVERIFY(before.startsWith(QStringLiteral("a") + QChar(0)));
+    QVERIFY(store().write(Settings::kState, "up"));
+    QCOMPARE(store().read(Settings::kAllowed, QString()), before);
+    QCOMPARE(store().read(Settings::kState, QString()), QString("up"));
+    QVERIFY(store().problem().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)
