@@ -1,11 +1,11 @@
 // libFuzzer entry for desktop entries, the files the program reads from the
 // system (a browser's own entry) and writes for the desktop (the watched copy
 // of that entry, the autostart entry). Checked against a reader written here
-// from the Desktop Entry Specification alone:
+// from the freedesktop.org Desktop Entry format alone:
 // - watchedEntry: any bytes give nothing or an entry every line of which reads
 //   as a group, a key or a comment, marked as Wendral's, naming its source, and
 //   whose main Exec line starts the launcher with the browser's own command;
-//   where the original's Exec line follows the specification's quoting, that
+//   where the original's Exec line follows the format's quoting rules, that
 //   command is the original's, argument for argument.
 // - XdgAutostart: any name, program and arguments (as a process can have them:
 //   no NUL) read back from the entry exactly.
@@ -31,7 +31,7 @@ struct Entry
     QHash<QString, QHash<QString, QString>> groups;
 };
 
-// A key file as the specification describes it; nothing when a line is none
+// A key file as the Desktop Entry format describes it; nothing when a line is none
 // of its forms.
 std::optional<Entry> readEntry(const QByteArray &bytes)
 {
@@ -39,9 +39,13 @@ std::optional<Entry> readEntry(const QByteArray &bytes)
     QString group;
     const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString &line = lines[i];
+        QString line = lines[i];
         if (i == lines.size() - 1 && line.isEmpty())
             break;
+        // A carriage return before the newline ends the line, as GLib (which
+        // starts most entries) reads it; it is no part of the value.
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
         if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
@@ -84,7 +88,7 @@ QString unescape(const QString &value)
     return out;
 }
 
-// The arguments of an (unescaped) Exec value under the specification's own
+// The arguments of an (unescaped) Exec value under the format's own
 // quoting, strictly: nothing when a reserved character stands outside double
 // quotes or a backslash in quotes escapes anything but " ` $ \.
 std::optional<QStringList> splitExec(const QString &command)
@@ -171,7 +175,7 @@ void checkWatchedEntry(const QByteArray &original, const QString &source, const 
     const std::optional<QStringList> exec = splitExec(unescape(main.value(QStringLiteral("Exec"))));
     fuzz::check(exec && exec->size() > 6, "the main Exec line follows the quoting rules",
                 main.value(QStringLiteral("Exec")).left(400));
-    const QStringList head{QStringLiteral("/bin/sh"), QStringLiteral("-c"), QString(), QStringLiteral("sh"), launcher,
+    const QStringList head{QStringLiteral("/bin/sh"),  QStringLiteral("-c"), QString(), QStringLiteral("sh"), launcher,
                            QStringLiteral("--browser")};
     for (int i = 0; i < 6; ++i) {
         if (i == 2)
@@ -179,7 +183,7 @@ void checkWatchedEntry(const QByteArray &original, const QString &source, const 
         fuzz::check(literal(exec->at(i)) == head.at(i), "the Exec line starts the launcher", exec->at(i).left(200));
     }
 
-    // Where the original follows the specification, its command is carried over unchanged.
+    // Where the original follows the format, its command is carried over unchanged.
     const std::optional<Entry> before = readEntry(original);
     if (!before)
         return;
@@ -204,7 +208,8 @@ void checkAutostart(const QStringList &parts)
     fuzz::check(unescape(main.value(QStringLiteral("Name"))) == name, "the name reads back",
                 name.left(100) + QStringLiteral(" / ") + main.value(QStringLiteral("Name")).left(100));
     const std::optional<QStringList> exec = splitExec(unescape(main.value(QStringLiteral("Exec"))));
-    fuzz::check(exec.has_value(), "the Exec line follows the quoting rules", main.value(QStringLiteral("Exec")).left(400));
+    fuzz::check(exec.has_value(), "the Exec line follows the quoting rules",
+                main.value(QStringLiteral("Exec")).left(400));
     QStringList read;
     for (const QString &arg : *exec) {
         const std::optional<QString> text = literal(arg);
