@@ -1,13 +1,13 @@
 #include "core/registry.h"
 
 #include "core/paths.h"
+#include "core/regularfile.h"
 #include "core/textfile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QtEndian>
 
@@ -228,6 +228,10 @@ bool isRoot(HKEY key)
     return !RegistryStore::rootName(key).isEmpty();
 }
 
+// Hive files are small; a larger one is no hive this program wrote (a damaged
+// one of some tens of megabytes is still read as far as it is sound).
+constexpr qint64 kMaxHiveBytes = 64 * 1024 * 1024;
+
 void loadHive(Hive &hive)
 {
     hive.tree = RegKey();
@@ -236,19 +240,20 @@ void loadHive(Hive &hive)
     hive.readable = true;
     hive.fingerprint = fingerprintOf(hive.file);
     hive.loaded = true;
-    if (!hive.fingerprint.exists)
+    // Only a regular file is read (a FIFO would hang the program, a device
+    // flood it); anything else, like a file that cannot be read, is never
+    // replaced either.
+    const RegularFile::ReadResult r = RegularFile::read(hive.file, kMaxHiveBytes);
+    if (r.status == RegularFile::Status::Missing)
         return;
-    QFile f(hive.file);
-    if (!f.open(QIODevice::ReadOnly)) {
+    if (r.status != RegularFile::Status::Ok) {
         hive.readable = false;
         hive.clean = false;
         hive.report.clean = false;
-        hive.report.problems << QStringLiteral("the file could not be read");
+        hive.report.problems << RegularFile::describe(r.status, r.error, hive.file);
         return;
     }
-    const QByteArray content = f.readAll();
-    f.close();
-    hive.report = RegistryStore::parse(content, hive.root, hive.tree);
+    hive.report = RegistryStore::parse(r.content, hive.root, hive.tree);
     hive.clean = hive.report.clean;
 }
 
@@ -310,17 +315,8 @@ qint32 commitHive(Hive &hive)
         if (!QFile::copy(hive.file, backupName(hive.file)))
             return fail();
     }
-    QSaveFile out(hive.file);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail();
-    // A short write (a full disk, a file size limit) can slip past commit(),
-    // so the data is flushed and checked before the old file is replaced.
-    if (out.write(content) != content.size() || !out.flush()) {
-        out.cancelWriting();
-        out.commit();
-        return fail();
-    }
-    if (!out.commit())
+    // Replaced atomically; through a link only when it leads to a regular file.
+    if (RegularFile::replace(hive.file, content).status != RegularFile::Status::Ok)
         return fail();
     hive.clean = true;
     hive.fingerprint = fingerprintOf(hive.file);

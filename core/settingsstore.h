@@ -1,11 +1,28 @@
 #pragma once
 // The per-user settings store: text values under section "Settings" of the
 // program's settings file (INI), read with a default and written at once.
+//
+// The file is read and written like the site lists (core/regularfile.h): a
+// path that leads to anything but a regular file (a device, FIFO or folder,
+// directly or behind a link), or a file above kMaxFileBytes, is never read or
+// written; its values read as their defaults and every write fails, with a
+// message. A link to a regular file is followed: the target is updated and the
+// link stays. A write replaces the file whole and atomically, so a failure
+// leaves the old file as it was. The INI text itself is read and made by
+// QSettings, on a private copy of the file's bytes; a write never changes how
+// another value reads (where QSettings could not write a hand-edited value
+// back as it read it, the new values are added after the old text instead).
 
+#include <QHash>
 #include <QString>
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+class QTemporaryDir;
 
 namespace wendral {
 
@@ -51,14 +68,28 @@ struct UnloadSnapshot
 class SettingsStore
 {
 public:
+    // Bounds: a larger settings file is not read (nor replaced); a value
+    // longer than kMaxValueLength is not written; a toggle or count longer than
+    // kMaxNumberLength is no number this program wrote and reads as its
+    // default. The list copies saved at unload are cut to whole entries within
+    // kMaxListCopyLength, which keeps two of them well inside the file bound
+    // however QSettings escapes them (at most 6 bytes a character).
+    static constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
+    static constexpr qsizetype kMaxValueLength = 1024 * 1024;
+    static constexpr qsizetype kMaxListCopyLength = 1024 * 1024;
+    static constexpr qsizetype kMaxNumberLength = 64;
+
     // The store in the given file; by default the program's own settings file.
     explicit SettingsStore(const QString &file = QString());
+    ~SettingsStore();
+    SettingsStore(const SettingsStore &) = delete;
+    SettingsStore &operator=(const SettingsStore &) = delete;
 
     QString file() const { return m_file; }
 
     // The stored text, or def when the key is absent (or the file unreadable).
     QString read(const QString &key, const QString &def) const;
-    // Stores the text and flushes the file at once. A file that cannot be
+    // Stores the text and writes the file at once. A file that cannot be
     // written is left as it is; false then.
     bool write(const QString &key, const QString &value);
 
@@ -76,17 +107,42 @@ public:
     // counting stops there.
     qint32 readCount(const QString &key, qint32 def) const;
 
-    // The nine writes made when the program ends, in order: chkRunAtStart,
+    // The nine values saved when the program ends, in order: chkRunAtStart,
     // chkOnTop, chkAuto, chkStopPop, intStopped, strAllowed, strDisallowed,
-    // chkLinks, state. False when any of them failed.
+    // chkLinks, state, written to the file in one replacement. False when it
+    // failed (problem() says why).
     bool saveOnUnload(const Settings::UnloadSnapshot &snapshot);
 
     // Called after every write with key and text (tests); empty to remove.
     void setWriteObserver(std::function<void(const QString &key, const QString &value)> observer);
 
+    // The last problem with the settings file, one sentence for the user;
+    // empty while none has happened.
+    QString problem() const { return m_problem; }
+    // Called with each problem as it happens: every failed write, and a file
+    // that cannot be read once until that changes.
+    void setProblemObserver(std::function<void(const QString &message)> observer);
+
 private:
+    using Values = QList<std::pair<QString, QString>>;
+    const QHash<QString, QString> *values() const;
+    bool writeValues(const Values &changes);
+    QString scratchCopy(const QByteArray &content) const;
+    std::optional<QHash<QString, QString>> parse(const QByteArray &content) const;
+    std::optional<QByteArray> rewritten(const QByteArray &content, const Values &changes) const;
+    void report(const QString &message) const;
+
     QString m_file;
     std::function<void(const QString &, const QString &)> m_observer;
+    std::function<void(const QString &)> m_problemObserver;
+    mutable QString m_problem;
+    // The values of the file's bytes last read, so that unchanged bytes are
+    // not parsed again.
+    mutable bool m_cached = false;
+    mutable QByteArray m_cachedContent;
+    mutable QHash<QString, QString> m_cachedValues;
+    mutable std::unique_ptr<QTemporaryDir> m_scratch;
+    mutable quint64 m_scratchCount = 0;
 };
 
 } // namespace wendral

@@ -13,6 +13,7 @@
 #include "forms/twips.h"
 #include "platform/globalhotkey.h"
 #include "platform/linux/desktoplaunchers.h"
+#include "platform/notifier.h"
 #include "platform/platformservices.h"
 #include "platform/shellentries.h"
 #include "platform/trayicon.h"
@@ -245,6 +246,19 @@ void MainWindow::load()
     m_panels->setWidthTwips(1, half);
     m_panels->setWidthTwips(2, half);
     m_panels->setText(1, QString::number(s.blockedCount) + QStringLiteral(" Popups blocked to date"));
+
+    // Problems with the settings and list files are shown in panel 2; one
+    // found while the options were read above is shown now.
+    const QPointer<MainWindow> self(this);
+    const auto showProblem = [self](const QString &message) {
+        if (self && !self->m_unloaded)
+            self->setMessage(message);
+    };
+    if (!settings.problem().isEmpty())
+        setMessage(settings.problem());
+    settings.setProblemObserver(showProblem);
+    m_context.lists.allowed().setProblemObserver(showProblem);
+    m_context.lists.disallowed().setProblemObserver(showProblem);
 
     // The desktop's browser entries, refreshed when the option is on.
     refreshLaunchers();
@@ -582,7 +596,12 @@ void MainWindow::unload()
     snap.disallowedList = m_context.lists.disallowed().text();
     snap.allowLinkPopups = ui->Check6->isChecked();
     snap.state = m_state;
-    m_context.settings.saveOnUnload(snap);
+    // The window goes away now, so a failed save is told on the desktop, once.
+    if (!m_context.settings.saveOnUnload(snap) && m_context.platform.notifier) {
+        m_context.platform.notifier->notify(
+            ProductInfo::productName(), QStringLiteral("The options and the count of blocked popups were not saved. ") +
+                                            m_context.settings.problem());
+    }
 
     m_context.platform.tray->hide();
     m_hotkey.reset();

@@ -14,6 +14,7 @@
 #include "forms/twips.h"
 #include "platform/linux/xdgautostart.h"
 #include "support/mainwindowfixture.h"
+#include "support/specialfiles.h"
 #include "support/testenv.h"
 #include "ui/aboutwindow.h"
 #include "ui/banner.h"
@@ -77,6 +78,11 @@ private slots:
     void bannerMakesRoomAndPlacesTheStrip();
     void bannerIsAskedForWhileTheWindowIsShown();
     void noBannerLeavesTheDesignLayout();
+
+    // Problems with the user's files are shown, not swallowed.
+    void listFileProblemsAreShownInTheStatusBar();
+    void settingsFileProblemIsShownOnceLoaded();
+    void unsavedSettingsAreToldOnceAtUnload();
 
 private:
     MainWindow *load(bool banner = false)
@@ -694,6 +700,71 @@ void TestMainWindow::noBannerLeavesTheDesignLayout()
     QTest::qWait(50);
     QVERIFY(web().bannerRequests.isEmpty());
     QCOMPARE(web().bannerHides, 0);
+}
+
+void TestMainWindow::listFileProblemsAreShownInTheStatusBar()
+{
+    store("showHelp", "0");
+    QDir().mkpath(m_env->wendralDataDir());
+    const QString fifo = m_env->wendralDataDir() + "/allowed.txt";
+    QVERIFY(test::makeFifo(fifo));
+    {
+        test::FifoGuard guard(fifo); // the start must not wait on it
+        load();
+        QVERIFY(!guard.fired());
+    }
+    QVERIFY2(m_main->panels().text(2).contains("allowed.txt is not a regular file"),
+             qPrintable(m_main->panels().text(2)));
+    auto *list1 = m_main->findChild<QListWidget *>("List1");
+    QCOMPARE(list1->count(), 0);
+
+    // "Add" is refused and says so; so is "Allow Always" from the question.
+    m_main->findChild<QLineEdit *>("Text1")->setText("typed.example");
+    m_main->panels().setText(2, QString());
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    QVERIFY(m_main->panels().text(2).startsWith("The change is refused"));
+    m_main->panels().setText(2, QString());
+    program().decider.answer(SiteAnswer::AllowAlways, "asked.example");
+    QVERIFY(m_main->panels().text(2).startsWith("The change is refused"));
+    QCOMPARE(list1->count(), 0);
+    QCOMPARE(test::pathKind(fifo).type, 'p');
+    // The disallowed list works as ever.
+    m_main->findChild<QLineEdit *>("Text2")->setText("ads.example");
+    QTest::mouseClick(button("Command4"), Qt::LeftButton);
+    QCOMPARE(m_main->findChild<QListWidget *>("List2")->count(), 1);
+}
+
+void TestMainWindow::settingsFileProblemIsShownOnceLoaded()
+{
+    QDir().mkpath(m_env->wendralConfigDir());
+    QVERIFY(test::makeFifo(Paths::settingsFile()));
+    {
+        test::FifoGuard guard(Paths::settingsFile());
+        load();
+        QVERIFY(!guard.fired());
+    }
+    QVERIFY2(m_main->panels().text(2).startsWith("Settings are not read"), qPrintable(m_main->panels().text(2)));
+    QVERIFY(check("Check1")->isChecked()); // the defaults
+    QCOMPARE(test::pathKind(Paths::settingsFile()).type, 'p');
+}
+
+void TestMainWindow::unsavedSettingsAreToldOnceAtUnload()
+{
+    store("showHelp", "0");
+    load();
+    test::ReadOnlyFolder readOnly(m_env->wendralConfigDir());
+    QVERIFY(readOnly.isReadOnly());
+    // A write while the program runs: panel 2 says so at once.
+    QTest::mouseClick(check("Check5"), Qt::LeftButton);
+    QVERIFY2(m_main->panels().text(2).startsWith("Settings are not saved"), qPrintable(m_main->panels().text(2)));
+    QVERIFY(platform().notifier.messages.isEmpty());
+    // At the end the window goes: one notification on the desktop.
+    action("mnuFileItem_1")->trigger();
+    action("Exit")->trigger();
+    QCOMPARE(platform().notifier.messages.size(), 1);
+    QVERIFY2(platform().notifier.messages.first().contains("were not saved"),
+             qPrintable(platform().notifier.messages.first()));
+    QVERIFY(platform().notifier.messages.first().contains(Paths::settingsFile()));
 }
 
 int main(int argc, char **argv)

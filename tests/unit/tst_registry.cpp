@@ -4,6 +4,7 @@
 
 #include "core/paths.h"
 #include "core/registry.h"
+#include "support/specialfiles.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -103,6 +104,9 @@ private slots:
     void damagedFileIsReadAsFarAsSound();
     void fiftyMegabyteLine();
     void unreadableHiveIsNeverReplaced();
+    void specialHiveFilesAreNeverReadOrWritten_data();
+    void specialHiveFilesAreNeverReadOrWritten();
+    void hiveBehindALinkIsUpdatedInPlace();
     void readOnlyHiveGivesAccessDenied();
     void readOnlyFolderKeepsOldFile();
     void failedSaveKeepsOldFile();
@@ -559,6 +563,56 @@ void TestRegistry::unreadableHiveIsNeverReplaced()
     regCloseKey(key);
     QVERIFY(QFileInfo(hive()).isDir());
     QVERIFY(!RegistryStore::lastReport(HKEY_LOCAL_MACHINE).clean);
+}
+
+void TestRegistry::specialHiveFilesAreNeverReadOrWritten_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("link to a device node") << "link to device";
+}
+
+void TestRegistry::specialHiveFilesAreNeverReadOrWritten()
+{
+    QFETCH(QString, kind);
+    QVERIFY(QDir().mkpath(m_env->wendralConfigDir()));
+    const QString node = m_env->home() + "/node";
+    if (kind == "fifo") {
+        QVERIFY(test::makeFifo(hive()));
+    } else {
+        if (!test::makeNullDeviceNode(node))
+            QSKIP("device nodes cannot be made here");
+        QVERIFY(test::makeSymlink(node, hive()));
+    }
+    const QString special = kind == "fifo" ? hive() : node;
+    const test::PathKind before = test::pathKind(special);
+    const test::PathKind hiveBefore = test::pathKind(hive());
+    {
+        test::FifoGuard guard(kind == "fifo" ? hive() : QString());
+        QVERIFY(!RegistryStore::keyExists(HKEY_LOCAL_MACHINE, "Software"));
+        QCOMPARE(setText("Software\\K", "v", "x"), ERROR_ACCESS_DENIED);
+        QVERIFY(!guard.fired());
+    }
+    QVERIFY(RegistryStore::lastReport(HKEY_LOCAL_MACHINE).problems.join(' ').contains("not a regular file"));
+    QCOMPARE(test::pathKind(special), before);
+    // The link stays a link to the same node, and nothing (no backup, no
+    // temporary file) appears beside it.
+    QCOMPARE(test::pathKind(hive()), hiveBefore);
+    const QStringList left = filesIn(m_env->wendralConfigDir());
+    QCOMPARE(left, kind == "fifo" ? QStringList() : QStringList{"HKEY_LOCAL_MACHINE.reg"});
+}
+
+void TestRegistry::hiveBehindALinkIsUpdatedInPlace()
+{
+    QVERIFY(QDir().mkpath(m_env->wendralConfigDir()));
+    const QString target = m_env->home() + "/kept.reg";
+    QVERIFY(test::writeFile(target, kSoundStart));
+    QVERIFY(test::makeSymlink(target, hive()));
+    QCOMPARE(setText("Software\\K", "v", "through the link"), ERROR_SUCCESS);
+    QCOMPARE(test::pathKind(hive()).type, 'l');
+    QVERIFY(test::readFile(target).contains("through the link"));
+    RegistryStore::unloadAll();
+    QCOMPARE(stored("Software\\Before", "Sound1"), QString("kept \"one\""));
 }
 
 void TestRegistry::readOnlyHiveGivesAccessDenied()

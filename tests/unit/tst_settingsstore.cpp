@@ -3,6 +3,7 @@
 
 #include "core/paths.h"
 #include "core/settingsstore.h"
+#include "support/specialfiles.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace wendral;
 
@@ -47,6 +49,16 @@ private slots:
     void textsAreReturnedAsStored();
     void corruptFileStillReadsAndWrites();
     void settingsFileThatIsAFolder();
+
+    // Links, special files, folders that cannot be written, bounds.
+    void linkToARegularFileIsFollowed();
+    void specialFilesAreNeverReadOrWritten_data();
+    void specialFilesAreNeverReadOrWritten();
+    void readOnlyFolderFailsAndSaysWhy();
+    void unreadableFileIsNeverReplaced();
+    void oversizedFileIsNeitherReadNorReplaced();
+    void valuesAreBounded();
+    void writeKeepsHandEditedValues();
 
 private:
     void installConf(const QString &name);
@@ -238,6 +250,194 @@ void TestSettingsStore::settingsFileThatIsAFolder()
     QVERIFY(!store().write(Settings::kSound, "0"));
     QVERIFY(store().readToggle(Settings::kSound, true));
     QVERIFY(QFileInfo(Paths::settingsFile()).isDir());
+}
+
+void TestSettingsStore::linkToARegularFileIsFollowed()
+{
+    // As a dotfile manager keeps it: the settings file is a link into a
+    // folder of its own.
+    const QString dotfiles = m_env->home() + "/dotfiles";
+    QVERIFY(QDir().mkpath(dotfiles));
+    QVERIFY(QDir().mkpath(Paths::configDir()));
+    QVERIFY(test::writeFile(dotfiles + "/wendral.conf", "[Settings]\nchkSound=0\n"));
+    QVERIFY(QFile::setPermissions(dotfiles + "/wendral.conf", QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(test::makeSymlink("../../dotfiles/wendral.conf", Paths::settingsFile()));
+    QVERIFY(!store().readToggle(Settings::kSound, true));
+
+    Settings::UnloadSnapshot s;
+    s.blockedCount = 12;
+    s.state = "down";
+    QVERIFY(store().saveOnUnload(s));
+    QVERIFY(store().write(Settings::kShowHelp, "0"));
+    // The link is still the same link; its target holds the values and kept
+    // its permissions.
+    QCOMPARE(test::pathKind(Paths::settingsFile()).type, 'l');
+    QCOMPARE(QFile::symLinkTarget(Paths::settingsFile()), dotfiles + "/wendral.conf");
+    const QByteArray content = test::readFile(dotfiles + "/wendral.conf");
+    QVERIFY(content.contains("intStopped=12"));
+    QVERIFY(content.contains("chkSound=0"));
+    QVERIFY(content.contains("showHelp=0"));
+    struct stat target
+    {
+    };
+    QCOMPARE(::stat(QFile::encodeName(dotfiles + "/wendral.conf").constData(), &target), 0);
+    QCOMPARE(target.st_mode & 07777, mode_t(0600));
+    QCOMPARE(QDir(dotfiles).entryList(QDir::Files | QDir::Hidden), QStringList{"wendral.conf"});
+    QCOMPARE(SettingsStore().readCount(Settings::kStopped, 0), 12);
+    QVERIFY(store().problem().isEmpty());
+}
+
+void TestSettingsStore::specialFilesAreNeverReadOrWritten_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("link to a device node") << "link to device";
+    QTest::newRow("device node") << "device";
+    QTest::newRow("link to a fifo") << "link to fifo";
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("link to nothing") << "dangling link";
+}
+
+void TestSettingsStore::specialFilesAreNeverReadOrWritten()
+{
+    QFETCH(QString, kind);
+    QVERIFY(QDir().mkpath(Paths::configDir()));
+    // Stands for /dev/zero or /dev/urandom: a node of the test's own.
+    const QString target = m_env->home() + "/node";
+    if (kind.contains("fifo"))
+        QVERIFY(test::makeFifo(target));
+    else if (kind.contains("device") && !test::makeNullDeviceNode(target))
+        QSKIP("device nodes cannot be made here");
+    const bool link = kind.contains("link");
+    if (link)
+        QVERIFY(test::makeSymlink(target, Paths::settingsFile()));
+    else
+        QVERIFY(QFile::rename(target, Paths::settingsFile()));
+    const QString node = link ? target : Paths::settingsFile();
+    const test::PathKind before = test::pathKind(node);
+    int told = 0;
+    store().setProblemObserver([&told](const QString &) { ++told; });
+    {
+        test::FifoGuard guard(kind.contains("fifo") ? node : QString(), 3000);
+        QCOMPARE(store().readToggle(Settings::kStopPop, true), true);
+        QCOMPARE(store().readCount(Settings::kStopped, 3), 3);
+        QCOMPARE(store().read(Settings::kState, "up"), QString("up"));
+        QVERIFY(!store().write(Settings::kSound, "0"));
+        QVERIFY(!store().saveOnUnload(Settings::UnloadSnapshot{}));
+        QVERIFY(!guard.fired());
+    }
+    QCOMPARE(test::pathKind(node), before);
+    if (link)
+        QCOMPARE(test::pathKind(Paths::settingsFile()).type, 'l');
+    QVERIFY2(store().problem().contains("not a regular file"), qPrintable(store().problem()));
+    // Each failed write is told; the reads once until the problem changes.
+    QCOMPARE(told, 3);
+    QCOMPARE(store().read(Settings::kState, "up"), QString("up"));
+    QCOMPARE(store().read(Settings::kState, "up"), QString("up"));
+    QCOMPARE(told, 4);
+    QCOMPARE(QDir(Paths::configDir()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"Wendral.conf"});
+}
+
+void TestSettingsStore::readOnlyFolderFailsAndSaysWhy()
+{
+    installConf("odd_values.conf");
+    const QByteArray before = test::readFile(Paths::settingsFile());
+    test::ReadOnlyFolder readOnly(Paths::configDir());
+    QVERIFY(readOnly.isReadOnly());
+    QStringList told;
+    store().setProblemObserver([&told](const QString &m) { told << m; });
+    Settings::UnloadSnapshot s;
+    s.blockedCount = 99;
+    QVERIFY(!store().saveOnUnload(s));
+    QCOMPARE(told.size(), 1); // one save, one message
+    QVERIFY2(told.first().contains("cannot be written"), qPrintable(told.first()));
+    QVERIFY(told.first().contains(Paths::settingsFile()));
+    QCOMPARE(store().problem(), told.first());
+    QCOMPARE(test::readFile(Paths::settingsFile()), before);
+    QCOMPARE(QDir(Paths::configDir()).entryList(QDir::Files | QDir::Hidden), QStringList{"Wendral.conf"});
+    // Reading is not affected.
+    QCOMPARE(store().readCount("countPadded", 0), 42);
+}
+
+void TestSettingsStore::unreadableFileIsNeverReplaced()
+{
+    installConf("odd_values.conf");
+    const QByteArray before = test::readFile(Paths::settingsFile());
+    QVERIFY(QFile::setPermissions(Paths::settingsFile(), QFile::WriteOwner));
+    {
+        test::PermissionsObeyed obeyed;
+        QVERIFY(obeyed.isActive());
+        QCOMPARE(store().readCount("countPadded", 5), 5);
+        // Replacing it would lose every value the program could not see.
+        QVERIFY(!store().write(Settings::kSound, "0"));
+        QVERIFY2(store().problem().contains("cannot be read"), qPrintable(store().problem()));
+    }
+    QVERIFY(QFile::setPermissions(Paths::settingsFile(), QFile::WriteOwner | QFile::ReadOwner));
+    QCOMPARE(test::readFile(Paths::settingsFile()), before);
+}
+
+void TestSettingsStore::oversizedFileIsNeitherReadNorReplaced()
+{
+    installConf("odd_values.conf");
+    {
+        QFile f(Paths::settingsFile());
+        QVERIFY(f.resize(SettingsStore::kMaxFileBytes + 1)); // sparse
+    }
+    QCOMPARE(store().readCount("countPadded", 5), 5);
+    QVERIFY(!store().write(Settings::kSound, "0"));
+    QVERIFY(store().problem().contains("too large"));
+    QCOMPARE(QFileInfo(Paths::settingsFile()).size(), SettingsStore::kMaxFileBytes + 1);
+}
+
+void TestSettingsStore::valuesAreBounded()
+{
+    // Toggles and counts longer than any number this program writes.
+    const QString padded = QString(SettingsStore::kMaxNumberLength, QLatin1Char(' ')) + "1";
+    QVERIFY(store().write(Settings::kSound, padded));
+    QCOMPARE(store().readToggle(Settings::kSound, false), false);
+    QVERIFY(store().write(Settings::kStopped, QString(SettingsStore::kMaxNumberLength, QLatin1Char('0')) + "7"));
+    QCOMPARE(store().readCount(Settings::kStopped, 3), 3);
+    QVERIFY(store().write(Settings::kStopped, QString(SettingsStore::kMaxNumberLength - 1, QLatin1Char('0')) + "7"));
+    QCOMPARE(store().readCount(Settings::kStopped, 3), 7);
+
+    // A value above the bound is not written at all.
+    QVERIFY(!store().write(Settings::kState, QString(SettingsStore::kMaxValueLength + 1, QLatin1Char('x'))));
+    QCOMPARE(store().read(Settings::kState, "absent"), QString("absent"));
+
+    // List copies are cut after the last whole entry that fits.
+    const QString entry = QStringLiteral("www.site-with-a-long-name.example\r\n"); // 35 characters
+    const qsizetype fits = SettingsStore::kMaxListCopyLength / entry.size();
+    Settings::UnloadSnapshot s;
+    s.allowedList = entry.repeated(fits + 10);
+    s.disallowedList = QString("\u00e9\u0001\r\n").repeated(SettingsStore::kMaxListCopyLength / 4);
+    QVERIFY(store().saveOnUnload(s));
+    QCOMPARE(store().read(Settings::kAllowed, QString()), entry.repeated(fits));
+    QCOMPARE(store().read(Settings::kDisallowed, QString()), s.disallowedList);
+    QVERIFY(QFileInfo(Paths::settingsFile()).size() <= SettingsStore::kMaxFileBytes);
+}
+
+void TestSettingsStore::writeKeepsHandEditedValues()
+{
+    // An unquoted list holding an escaped NUL: QSettings writes it back in a
+    // form that it reads as a list of variants.
+    QVERIFY(QDir().mkpath(Paths::configDir()));
+    QVERIFY(test::writeFile(Paths::settingsFile(), "[Settings]\nstrAllowed=x\\0y,\nstate=down\n"));
+    const QString list = QStringLiteral("x") + QChar(0) + QStringLiteral("y,");
+    QCOMPARE(store().read(Settings::kAllowed, QString()), list);
+    QVERIFY(store().write(Settings::kSound, "0"));
+    QCOMPARE(store().read(Settings::kAllowed, QString()), list);
+    QCOMPARE(SettingsStore().read(Settings::kAllowed, QString()), list);
+
+    // A raw NUL and bytes that are not UTF-8 in an unquoted list read the
+    // same after a write.
+    const QByteArray raw("[Settings]\nstrAllowed=a\0\xff,b\nstate=down\n", 39);
+    QVERIFY(test::writeFile(Paths::settingsFile(), raw));
+    const QString before = store().read(Settings::kAllowed, QString());
+    QVERIFY(before.startsWith(QStringLiteral("a") + QChar(0)));
+    QVERIFY(store().write(Settings::kState, "up"));
+    QCOMPARE(store().read(Settings::kAllowed, QString()), before);
+    QCOMPARE(store().read(Settings::kState, QString()), QString("up"));
+    QVERIFY(store().problem().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)

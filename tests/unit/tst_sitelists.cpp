@@ -4,23 +4,22 @@
 
 #include "core/paths.h"
 #include "core/sitelists.h"
+#include "support/specialfiles.h"
 #include "support/stringlistbox.h"
 #include "support/testenv.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QtTest>
 
 #include <csignal>
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <memory>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace wendral;
+using test::ReadOnlyFolder;
 
 namespace {
 const QString kDefaultHost = QStringLiteral("www.brindlemark.example");
@@ -40,53 +39,6 @@ QString joined(const QStringList &entries)
         s += e + "\r\n";
     return s;
 }
-
-// Makes a folder refuse new entries. Root ignores permission bits, so for root
-// the folder is marked immutable instead (existing files stay writable, as in
-// a folder without write permission).
-class ReadOnlyFolder
-{
-public:
-    explicit ReadOnlyFolder(const QString &path) : m_path(QFile::encodeName(path))
-    {
-        if (geteuid() != 0) {
-            m_done = chmod(m_path.constData(), 0555) == 0;
-            m_chmod = true;
-            return;
-        }
-        const int fd = open(m_path.constData(), O_RDONLY | O_DIRECTORY);
-        int flags = 0;
-        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-            flags |= FS_IMMUTABLE_FL;
-            m_done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
-        if (fd >= 0)
-            close(fd);
-    }
-    ~ReadOnlyFolder()
-    {
-        if (!m_done)
-            return;
-        if (m_chmod) {
-            chmod(m_path.constData(), 0755);
-            return;
-        }
-        const int fd = open(m_path.constData(), O_RDONLY | O_DIRECTORY);
-        int flags = 0;
-        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-            flags &= ~FS_IMMUTABLE_FL;
-            ioctl(fd, FS_IOC_SETFLAGS, &flags);
-        }
-        if (fd >= 0)
-            close(fd);
-    }
-    bool isReadOnly() const { return m_done; }
-
-private:
-    QByteArray m_path;
-    bool m_done = false;
-    bool m_chmod = false;
-};
 
 // Files may not grow past the limit while it lives, as on a full disk.
 class FileSizeLimit
@@ -150,6 +102,19 @@ private slots:
     void readOnlyDataFolderLosesNoList();
     void fullDiskLeavesOldFileWhole();
     void hugeFileLoadsAndRewrites();
+
+    // Files that are no regular file, files that cannot be read, edits on
+    // disk while the program runs, and the bounds.
+    void specialFilesAreNeverReadOrWritten_data();
+    void specialFilesAreNeverReadOrWritten();
+    void unreadableListIsNeverRewritten();
+    void handEditsAreTakenInBeforeARewrite();
+    void handDeletionBeforeTheSelectedItem();
+    void removedFileIsWrittenBackWhole();
+    void rewritesKeepBytesAndSpaceLines();
+    void tooLargeListIsRefusedAndLeftAlone();
+    void listMayNotGrowPastItsBounds();
+    void siteNamesAreBounded();
 
 private:
     QString filePath(const QString &name) const { return Paths::dataFile(name); }
@@ -303,7 +268,9 @@ void TestSiteLists::addCommandRewritesFileFromListBox()
     putFile("allowed.txt", dataFile("blank_lines.txt"));
     QVERIFY(allowed().load());
     QVERIFY(allowed().commandAdd("new.example"));
-    QCOMPARE(fileBytes("allowed.txt"), QByteArray("  \r\na.example\r\nb.example\r\nnew.example\r\n\r\n"));
+    // Empty lines go; a line of one space stays after the entry it followed
+    // (the one before any entry stays first).
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray(" \r\n  \r\na.example\r\n \r\nb.example\r\nnew.example\r\n\r\n"));
     QCOMPARE(allowed().text(), QString("  \r\na.example\r\nb.example\r\nnew.example\r\n"));
 }
 
@@ -434,17 +401,20 @@ void TestSiteLists::directoryInPlaceOfListFile()
     QVERIFY(!m_lists->ensureFiles(kDefaultHost)); // cannot create the allowed file
     QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\n"));
     QVERIFY(!allowed().load());
+    QVERIFY(allowed().problem().contains("not a regular file"));
     QCOMPARE(allowed().text(), QString("kept.example\r\n"));
     QCOMPARE(m_list1.items(), QStringList{"kept.example"});
 
-    // Edits still take effect in memory; the folder is left alone.
+    // A list whose file is no file cannot be edited: nothing changes.
     QVERIFY(!allowed().add("new.example"));
-    QCOMPARE(allowed().text(), QString("kept.example\r\nnew.example\r\n"));
     QVERIFY(!allowed().save());
     m_list1.setSelected(0);
-    QVERIFY(allowed().commandDelete());
-    QCOMPARE(allowed().text(), QString("new.example\r\n"));
+    QVERIFY(!allowed().commandDelete());
+    QVERIFY(!allowed().commandAdd("other.example"));
+    QCOMPARE(allowed().text(), QString("kept.example\r\n"));
+    QCOMPARE(m_list1.items(), QStringList{"kept.example"});
     QVERIFY(QFileInfo(filePath("allowed.txt")).isDir());
+    QVERIFY(QDir(filePath("allowed.txt")).isEmpty());
 }
 
 void TestSiteLists::readOnlyDataFolderLosesNoList()
@@ -540,6 +510,242 @@ void TestSiteLists::hugeFileLoadsAndRewrites()
     QCOMPARE(allowed().text().size(), qsizetype(kEntries - 1) * 100 + 14);
     QVERIFY(isSiteListed("tail.example", allowed().text()));
     QVERIFY(!isSiteListed("00499999", allowed().text()));
+}
+
+void TestSiteLists::specialFilesAreNeverReadOrWritten_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("link to a fifo") << "link to fifo";
+    QTest::newRow("device node") << "device";
+    QTest::newRow("link to a device node") << "link to device";
+    QTest::newRow("link to nothing") << "dangling link";
+}
+
+void TestSiteLists::specialFilesAreNeverReadOrWritten()
+{
+    QFETCH(QString, kind);
+    QDir().mkpath(Paths::dataDir());
+    const QString target = m_env->home() + "/special";
+    const QString list = filePath("allowed.txt");
+    if (kind.contains("fifo"))
+        QVERIFY(test::makeFifo(target));
+    else if (kind.contains("device") && !test::makeNullDeviceNode(target))
+        QSKIP("device nodes cannot be made here");
+    if (kind.startsWith("link") || kind == "dangling link")
+        QVERIFY(test::makeSymlink(target, list));
+    else
+        QVERIFY(QFile::rename(target, list));
+    const QString special = kind.startsWith("link") || kind == "dangling link" ? target : list;
+    const test::PathKind before = test::pathKind(special);
+    const test::PathKind linkBefore = test::pathKind(list);
+    QStringList told;
+    allowed().setProblemObserver([&told](const QString &m) { told << m; });
+
+    {
+        // A FIFO opened for reading or writing would wait here for ever.
+        test::FifoGuard guard(kind.contains("fifo") ? target : QString(), 3000);
+        QVERIFY(!m_lists->ensureFiles(kDefaultHost));
+        QVERIFY(!allowed().load());
+        QVERIFY(!allowed().add("new.example")); // "Allow Always"
+        QVERIFY(!allowed().save());
+        QVERIFY(!allowed().commandAdd("typed.example"));
+        QVERIFY(!allowed().remove("x"));
+        QVERIFY(!guard.fired());
+    }
+    QVERIFY(!told.isEmpty());
+    QVERIFY2(allowed().problem().contains("not a regular file"), qPrintable(allowed().problem()));
+    QVERIFY(allowed().problem().contains(list));
+    QCOMPARE(allowed().text(), QString());
+    QCOMPARE(m_list1.count(), 0);
+    QVERIFY(!allowed().contains("unblocked.example"));
+    // The very same thing is still there, and still what it was.
+    QCOMPARE(test::pathKind(special), before);
+    QCOMPARE(test::pathKind(list), linkBefore);
+    QCOMPARE(QDir(Paths::dataDir()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{"allowed.txt", "disallowed.txt"}));
+    // The other list is not affected.
+    QVERIFY(disallowed().load());
+    QVERIFY(disallowed().add("bad.example"));
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\nbad.example\r\n"));
+}
+
+void TestSiteLists::unreadableListIsNeverRewritten()
+{
+    const QByteArray four("a.example\r\nb.example\r\nc.example\r\nd.example\r\n");
+    putFile("allowed.txt", four);
+    QVERIFY(QFile::setPermissions(filePath("allowed.txt"), QFile::WriteOwner)); // mode 200
+    {
+        test::PermissionsObeyed obeyed;
+        QVERIFY(obeyed.isActive());
+        QVERIFY(m_lists->ensureFiles(kDefaultHost)); // it exists
+        QVERIFY(!allowed().load());
+        QVERIFY2(allowed().problem().contains("cannot be read"), qPrintable(allowed().problem()));
+        // "Allow Always" and the main window's edits are refused: the entries
+        // the program could not see stay in the file.
+        QVERIFY(!allowed().add("new.example"));
+        QVERIFY(!allowed().save());
+        QVERIFY(!allowed().commandAdd("typed.example"));
+        QCOMPARE(allowed().text(), QString());
+        QCOMPARE(m_list1.count(), 0);
+    }
+    QCOMPARE(fileBytes("allowed.txt"), four);
+
+    // Once the file can be read again, the next edit takes it in whole.
+    QVERIFY(QFile::setPermissions(filePath("allowed.txt"), QFile::WriteOwner | QFile::ReadOwner));
+    QVERIFY(allowed().add("new.example"));
+    QVERIFY(allowed().save());
+    const QStringList all{"a.example", "b.example", "c.example", "d.example", "new.example"};
+    QCOMPARE(m_list1.items(), all);
+    QCOMPARE(allowed().text(), joined(all));
+    QCOMPARE(fileBytes("allowed.txt"), (joined(all) + "\r\n").toUtf8());
+}
+
+void TestSiteLists::handEditsAreTakenInBeforeARewrite()
+{
+    putFile("allowed.txt", "a.example\r\nb.example\r\n\r\n");
+    QVERIFY(allowed().load());
+    // Added by hand while the program runs, then "Allow Always".
+    putFile("allowed.txt", "a.example\r\nb.example\r\n\r\nhand.example\r\n");
+    QVERIFY(allowed().add("new.example"));
+    QVERIFY(allowed().save());
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("a.example\r\nb.example\r\nhand.example\r\nnew.example\r\n\r\n"));
+    QCOMPARE(m_list1.items(), (QStringList{"a.example", "b.example", "hand.example", "new.example"}));
+    QVERIFY(allowed().contains("hand.example"));
+
+    // Removed by hand, then "Add": it stays removed, everywhere.
+    putFile("allowed.txt", "b.example\r\nhand.example\r\nnew.example\r\n");
+    QVERIFY(allowed().commandAdd("typed.example"));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("b.example\r\nhand.example\r\nnew.example\r\ntyped.example\r\n\r\n"));
+    QCOMPARE(m_list1.items(), (QStringList{"b.example", "hand.example", "new.example", "typed.example"}));
+    QVERIFY(!allowed().contains("a.example"));
+
+    // "Block Always" (an append alone) takes it in too.
+    putFile("disallowed.txt", "\r\n");
+    QVERIFY(disallowed().load());
+    putFile("disallowed.txt", "\r\nhand-bad.example\r\n");
+    QVERIFY(disallowed().add("bad.example"));
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\nhand-bad.example\r\nbad.example\r\n"));
+    QCOMPARE(m_list2.items(), (QStringList{"hand-bad.example", "bad.example"}));
+    QVERIFY(disallowed().contains("hand-bad.example"));
+}
+
+void TestSiteLists::handDeletionBeforeTheSelectedItem()
+{
+    putFile("allowed.txt", "a.example\r\nb.example\r\nc.example\r\n");
+    QVERIFY(allowed().load());
+    m_list1.setSelected(2); // c.example
+    putFile("allowed.txt", "b.example\r\nc.example\r\n");
+    QVERIFY(allowed().commandDelete());
+    // The selected entry goes, not the one that moved into its place.
+    QCOMPARE(m_list1.items(), QStringList{"b.example"});
+    QCOMPARE(allowed().text(), QString("b.example\r\n"));
+    QCOMPARE(fileBytes("allowed.txt"), QByteArray("b.example\r\n\r\n"));
+}
+
+void TestSiteLists::removedFileIsWrittenBackWhole()
+{
+    putFile("disallowed.txt", "\r\nbad.example\r\nworse.example\r\n");
+    QVERIFY(disallowed().load());
+    QVERIFY(QFile::remove(filePath("disallowed.txt")));
+    // "Block Always" appends; the list must not shrink to the new entry.
+    QVERIFY(disallowed().add("new.example"));
+    QCOMPARE(fileBytes("disallowed.txt"), QByteArray("\r\nbad.example\r\nworse.example\r\nnew.example\r\n"));
+    QCOMPARE(m_list2.items(), (QStringList{"bad.example", "worse.example", "new.example"}));
+}
+
+void TestSiteLists::rewritesKeepBytesAndSpaceLines()
+{
+    // Latin-1 "é", a lone continuation byte, a BOM that a decoder would drop,
+    // lines of one space and an entry that shares its text with another's.
+    const QByteArray odd = QByteArray("caf\xe9.example\r\n \r\nvalid-\xc3\xa9.example\r\n\x80x\r\n \r\n \r\n"
+                                      "\xef\xbb\xbf"
+                                      "bom.example\r\n");
+    putFile("allowed.txt", odd);
+    QVERIFY(allowed().load());
+    QCOMPARE(m_list1.count(), 4);
+    QVERIFY(allowed().commandAdd("new.example"));
+    QCOMPARE(fileBytes("allowed.txt"), odd + "new.example\r\n\r\n");
+    // The same text typed in again is new, and written as UTF-8.
+    QVERIFY(allowed().commandAdd(QString::fromLatin1("caf\xe9.example")));
+    QCOMPARE(fileBytes("allowed.txt"), odd + "new.example\r\ncaf\xc3\xa9.example\r\n\r\n");
+
+    // "Delete" of an entry keeps the other lines' bytes; the lines of one
+    // space that followed it stay where they were.
+    m_list1.setSelected(2); // \x80x
+    QVERIFY(allowed().commandDelete());
+    QCOMPARE(fileBytes("allowed.txt"),
+             QByteArray("caf\xe9.example\r\n \r\nvalid-\xc3\xa9.example\r\n \r\n \r\n\xef\xbb\xbf"
+                        "bom.example\r\nnew.example\r\ncaf\xc3\xa9.example\r\n\r\n"));
+    // And the next start reads the same list.
+    const QStringList items = m_list1.items();
+    m_list1.clear();
+    QVERIFY(allowed().load());
+    QCOMPARE(m_list1.items(), items);
+}
+
+void TestSiteLists::tooLargeListIsRefusedAndLeftAlone()
+{
+    QDir().mkpath(Paths::dataDir());
+    {
+        // Sparse: no disk space is used.
+        QFile f(filePath("allowed.txt"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.write("a.example\r\n") == 11);
+        QVERIFY(f.resize(kMaxListFileBytes + 1));
+    }
+    const QDateTime modified = QFileInfo(filePath("allowed.txt")).lastModified();
+    QVERIFY(!allowed().load());
+    QVERIFY2(allowed().problem().contains("too large"), qPrintable(allowed().problem()));
+    QVERIFY(!allowed().add("new.example"));
+    QVERIFY(!allowed().commandAdd("typed.example"));
+    QCOMPARE(QFileInfo(filePath("allowed.txt")).size(), kMaxListFileBytes + 1);
+    QCOMPARE(QFileInfo(filePath("allowed.txt")).lastModified(), modified);
+    QCOMPARE(m_list1.count(), 0);
+
+    // Too many lines in a small file: refused the same way.
+    const QByteArray lines = QByteArray("x\r").repeated(kMaxListLines + 1);
+    putFile("disallowed.txt", lines);
+    QVERIFY(!disallowed().load());
+    QVERIFY(disallowed().problem().contains("too large"));
+    QVERIFY(!disallowed().add("bad.example"));
+    QCOMPARE(fileBytes("disallowed.txt"), lines);
+    // At the bound it is read.
+    putFile("disallowed.txt", QByteArray("x\r").repeated(kMaxListLines));
+    QVERIFY(disallowed().load());
+    QCOMPARE(m_list2.count(), kMaxListLines);
+}
+
+void TestSiteLists::listMayNotGrowPastItsBounds()
+{
+    const QByteArray full = QByteArray("x\r").repeated(kMaxListLines - 1) + "last.example\r\n";
+    putFile("disallowed.txt", full);
+    QVERIFY(disallowed().load());
+    QVERIFY(!disallowed().add("one-more.example"));
+    QVERIFY2(disallowed().problem().contains("would grow beyond"), qPrintable(disallowed().problem()));
+    QCOMPARE(m_list2.count(), kMaxListLines);
+    QVERIFY(!disallowed().contains("one-more.example"));
+    QCOMPARE(fileBytes("disallowed.txt"), full);
+}
+
+void TestSiteLists::siteNamesAreBounded()
+{
+    const QString longest = QString(kMaxSiteNameLength - 8, QLatin1Char('a')) + ".example";
+    const QString tooLong = QLatin1Char('b') + longest;
+    QCOMPARE(longest.size(), kMaxSiteNameLength);
+    allowed().setText("x" + tooLong + "\r\n");
+    QVERIFY(allowed().contains(longest));
+    QVERIFY(isSiteListed(longest, allowed().text()));
+    // Listed letter for letter, yet too long to be a site name: in no list.
+    QVERIFY(!allowed().contains(tooLong));
+    QVERIFY(!isSiteListed(tooLong, allowed().text()));
+    // Nor can it become an entry.
+    putFile("allowed.txt", "a.example\r\n");
+    QVERIFY(allowed().load());
+    QVERIFY(!allowed().add(tooLong));
+    QVERIFY(allowed().problem().contains(QString::number(kMaxSiteNameLength)));
+    QVERIFY(allowed().add(longest));
+    QCOMPARE(m_list1.items(), (QStringList{"a.example", longest}));
 }
 
 QTEST_GUILESS_MAIN(TestSiteLists)
