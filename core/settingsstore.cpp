@@ -115,7 +115,9 @@ std::optional<QHash<QString, QString>> SettingsStore::parse(const QByteArray &co
                 parsed.insert(key, valueText(store.value(key)));
         }
     }
-    QFile::remove(copy);
+    // The folder goes with its copy: a copy of the program that is killed
+    // later leaves nothing behind in the runtime folder.
+    m_scratch.reset();
     return parsed;
 }
 
@@ -137,7 +139,7 @@ std::optional<QByteArray> SettingsStore::rewritten(const QByteArray &content, co
         ok = store.status() != QSettings::AccessError;
     }
     const RegularFile::ReadResult made = RegularFile::read(copy, kMaxFileBytes + 1024);
-    QFile::remove(copy);
+    m_scratch.reset();
     if (!ok || made.status != RegularFile::Status::Ok)
         return std::nullopt;
     return made.content;

@@ -73,7 +73,20 @@ bool X11Session::startWindowManager()
     if (!m_connection)
         return false;
     m_windowManager = startProcess(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-    return m_windowManager && waitFor([this] { return selectionOwned("WM_S0"); }, 10000);
+    // openbox takes the selection before it redirects the root's map
+    // requests; it names itself on the root (_NET_SUPPORTING_WM_CHECK) only
+    // after that. A window shown in between would never be managed.
+    return m_windowManager &&
+           waitFor([this] { return selectionOwned("WM_S0") && rootHasProperty("_NET_SUPPORTING_WM_CHECK"); }, 10000);
+}
+
+bool X11Session::rootHasProperty(const char *name) const
+{
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        m_connection, xcb_get_property(m_connection, 0, m_root, atom(name), XCB_ATOM_ANY, 0, 1), nullptr);
+    const bool present = reply && reply->type != XCB_ATOM_NONE;
+    std::free(reply);
+    return present;
 }
 
 bool X11Session::startTray()

@@ -28,7 +28,7 @@ public:
     // Starts Xvfb and points DISPLAY (and Qt) at it; call before the
     // application object is made.
     bool startServer();
-    // openbox; returns once it owns the window manager selection.
+    // openbox; returns once it manages the screen.
     bool startWindowManager();
     // trayer at the top right; returns once it owns the tray selection.
     bool startTray();
@@ -47,6 +47,7 @@ public:
     // Queries through the session's own connection.
     xcb_atom_t atom(const char *name) const;
     bool selectionOwned(const char *selection) const;
+    bool rootHasProperty(const char *name) const;
     // The window's position on the screen and its size; null when it is gone.
     QRect geometry(xcb_window_t window) const;
     // The child of the root that holds window (its frame under a manager).

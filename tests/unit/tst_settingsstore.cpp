@@ -120,6 +120,13 @@ void TestSettingsStore::valuesRoundTrip()
     QCOMPARE(store().read(Settings::kLinks, QString()), QString("0"));
     // A second store on the same file sees every write at once.
     QCOMPARE(SettingsStore().read(Settings::kState, "x"), QString("up"));
+    // The private copies QSettings works on are gone once each read or write
+    // is done, so a program killed between them leaves none behind, while
+    // the store itself still lives.
+    QVERIFY(!qEnvironmentVariable("XDG_RUNTIME_DIR").isEmpty());
+    const QStringList left = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+                                 .entryList({"wendral-settings-*"}, QDir::AllEntries | QDir::Hidden);
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
 }
 
 void TestSettingsStore::writesReachTheFileAtOnce()
