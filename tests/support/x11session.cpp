@@ -73,20 +73,24 @@ bool X11Session::startWindowManager()
     if (!m_connection)
         return false;
     m_windowManager = startProcess(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-    // openbox takes the selection before it redirects the root's map
-    // requests; it names itself on the root (_NET_SUPPORTING_WM_CHECK) only
-    // after that. A window shown in between would never be managed.
-    return m_windowManager &&
-           waitFor([this] { return selectionOwned("WM_S0") && rootHasProperty("_NET_SUPPORTING_WM_CHECK"); }, 10000);
-}
-
-bool X11Session::rootHasProperty(const char *name) const
-{
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(
-        m_connection, xcb_get_property(m_connection, 0, m_root, atom(name), XCB_ATOM_ANY, 0, 1), nullptr);
-    const bool present = reply && reply->type != XCB_ATOM_NONE;
-    std::free(reply);
-    return present;
+    if (!m_windowManager || !waitFor([this] { return selectionOwned("WM_S0"); }, 10000))
+        return false;
+    // openbox owns the selection a while before it manages what is mapped: a
+    // window a test shows in that moment is never framed. A probe window is
+    // mapped until the manager has framed it.
+    const xcb_window_t probe = xcb_generate_id(m_connection);
+    xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, probe, m_root, 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    bool managed = false;
+    for (int attempt = 0; attempt < 20 && !managed; ++attempt) {
+        xcb_unmap_window(m_connection, probe);
+        xcb_map_window(m_connection, probe);
+        xcb_flush(m_connection);
+        managed = waitFor([&] { return wmState(probe) == 1; }, 500);
+    }
+    xcb_destroy_window(m_connection, probe);
+    xcb_flush(m_connection);
+    return managed;
 }
 
 bool X11Session::startTray()

@@ -47,7 +47,6 @@ public:
     // Queries through the session's own connection.
     xcb_atom_t atom(const char *name) const;
     bool selectionOwned(const char *selection) const;
-    bool rootHasProperty(const char *name) const;
     // The window's position on the screen and its size; null when it is gone.
     QRect geometry(xcb_window_t window) const;
     // The child of the root that holds window (its frame under a manager).
