@@ -96,8 +96,10 @@ private slots:
         const QString otherDir = QDir::cleanPath(elsewhere.path() + QStringLiteral("/profile"));
         ChromiumProcess second;
         QVERIFY(second.start(otherDir));
-        QVERIFY(waitUntil([&] { return engine.browserDataDirs().contains(otherDir); }, 3000));
-        QVERIFY(waitUntil([&] { return tracker.count() >= 2; }, 3000));
+        // Found by the periodic process scan once the browser has written its
+        // port file: a busy machine may take seconds to start it.
+        QVERIFY(waitUntil([&] { return engine.browserDataDirs().contains(otherDir); }, 15000));
+        QVERIFY(waitUntil([&] { return tracker.count() >= 2; }, 5000));
         QCOMPARE(tracker.count(), static_cast<int>(engine.items().size()));
 
         // Both are watched at once.
