@@ -31,7 +31,7 @@ CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DWENDRAL_FUZZ=ON \
     -DWENDRAL_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher >/dev/null
 
 targets=${WENDRAL_FUZZ_TARGETS:-$(ninja -C "$build" -t targets all |
-    sed -n 's/^\(fuzz_[A-Za-z0-9_]*\): .*/\1/p' | sort -u)}
+    sed -n 's/^\(fuzz_[A-Za-z0-9_]*\): .*/\1/p' | grep -v '_autogen' | sort -u)}
 if [ -z "$targets" ]; then
     echo "fuzz: the build defines no fuzz targets" >&2
     exit 1
