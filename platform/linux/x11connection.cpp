@@ -8,9 +8,12 @@ namespace wendral::x11 {
 
 xcb_connection_t *connection()
 {
-    if (!qGuiApp)
+    // A program or test that made only a QCoreApplication has no display
+    // connection (qGuiApp would be a wrong downcast there).
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    if (!app)
         return nullptr;
-    auto *native = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    auto *native = app->nativeInterface<QNativeInterface::QX11Application>();
     return native ? native->connection() : nullptr;
 }
 
