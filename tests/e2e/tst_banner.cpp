@@ -34,6 +34,8 @@
 using namespace wendral;
 using test::waitFor;
 using test::X11Session;
+using wendral::test::descendantsOf;
+using wendral::test::processAlive;
 
 namespace {
 
@@ -191,42 +193,6 @@ xcb_window_t clippingBox(const X11Session &s, xcb_window_t banner, xcb_window_t 
 }
 
 // ------------------------------------------------------------------ processes
-
-// The processes below pid. None for a pid that is not a running process's
-// (0 once a QProcess has ended): the processes "below" 0 would be all of them.
-QList<qint64> descendantsOf(qint64 pid)
-{
-    if (pid <= 1)
-        return {};
-    QMultiHash<qint64, qint64> children;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 child = entry.toLongLong(&numeric);
-        if (!numeric)
-            continue;
-        const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(entry));
-        const qsizetype close = stat.lastIndexOf(')');
-        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-        if (close > 0 && fields.size() > 1)
-            children.insert(fields.at(1).toLongLong(), child);
-    }
-    QList<qint64> result;
-    QList<qint64> queue{pid};
-    while (!queue.isEmpty()) {
-        const QList<qint64> next = children.values(queue.takeFirst());
-        result += next;
-        queue += next;
-    }
-    return result;
-}
-
-bool processAlive(qint64 pid)
-{
-    const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    const qsizetype close = stat.lastIndexOf(')');
-    return close > 0 && stat.size() > close + 2 && stat.at(close + 2) != 'Z';
-}
 
 // The program's web helper; 0 while it has none.
 qint64 helperOf(qint64 program)

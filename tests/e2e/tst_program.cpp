@@ -45,6 +45,8 @@
 #include <optional>
 
 using namespace wendral;
+using wendral::test::descendantsOf;
+using wendral::test::processAlive;
 using wendral::test::TestEnvironment;
 using wendral::test::waitFor;
 using wendral::test::X11Session;
@@ -291,40 +293,6 @@ int tabsTo(const QString &name)
     while (it.hasNext())
         order << it.next().captured(1);
     return order.indexOf(name);
-}
-
-// Every process below pid, read from /proc.
-QList<qint64> descendantsOf(qint64 pid)
-{
-    QMultiHash<qint64, qint64> children;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 child = entry.toLongLong(&numeric);
-        if (!numeric)
-            continue;
-        const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(entry));
-        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
-        const qsizetype close = stat.lastIndexOf(')');
-        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-        if (close > 0 && fields.size() > 1)
-            children.insert(fields.at(1).toLongLong(), child);
-    }
-    QList<qint64> result;
-    QList<qint64> queue{pid};
-    while (!queue.isEmpty()) {
-        const QList<qint64> next = children.values(queue.takeFirst());
-        result += next;
-        queue += next;
-    }
-    return result;
-}
-
-bool processAlive(qint64 pid)
-{
-    const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    const qsizetype close = stat.lastIndexOf(')');
-    return close > 0 && stat.size() > close + 2 && stat.at(close + 2) != 'Z';
 }
 
 // ---------------------------------------------------------------- program

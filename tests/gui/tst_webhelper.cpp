@@ -26,6 +26,7 @@
 #include <sys/types.h>
 
 using namespace wendral;
+using wendral::test::processAlive;
 
 namespace {
 
@@ -39,13 +40,6 @@ QString helperPath()
 QString bannerAddress()
 {
     return BrandingProfile::fromBuild().bannerUrl;
-}
-
-bool processAlive(qint64 pid)
-{
-    const QByteArray stat = test::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    const qsizetype close = stat.lastIndexOf(')');
-    return close > 0 && stat.size() > close + 2 && stat.at(close + 2) != 'Z';
 }
 
 // The helper driven line by line, as the program drives it.

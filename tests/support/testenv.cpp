@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMultiHash>
 #include <QThread>
 
 #include <fcntl.h>
@@ -156,6 +157,41 @@ bool writeFile(const QString &path, const QByteArray &content)
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     return f.write(content) == content.size();
+}
+
+QList<qint64> descendantsOf(qint64 pid)
+{
+    if (pid <= 1)
+        return {};
+    QMultiHash<qint64, qint64> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        const qint64 child = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(entry));
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const qsizetype close = stat.lastIndexOf(')');
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (close > 0 && fields.size() > 1)
+            children.insert(fields.at(1).toLongLong(), child);
+    }
+    QList<qint64> result;
+    QList<qint64> queue{pid};
+    while (!queue.isEmpty()) {
+        const QList<qint64> next = children.values(queue.takeFirst());
+        result += next;
+        queue += next;
+    }
+    return result;
+}
+
+bool processAlive(qint64 pid)
+{
+    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype close = stat.lastIndexOf(')');
+    return close > 0 && stat.size() > close + 2 && stat.at(close + 2) != 'Z';
 }
 
 } // namespace wendral::test

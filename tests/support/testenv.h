@@ -63,4 +63,11 @@ void stopProcess(QProcess &process, int graceMs = 5000);
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &content);
 
+// Every process below pid, read from /proc. None for a pid that is no running
+// process's (0 once a QProcess has ended): the processes "below" 0 or 1 would
+// be all of them, and a cleanup that kills them would kill the machine's.
+QList<qint64> descendantsOf(qint64 pid);
+// Running and not a zombie.
+bool processAlive(qint64 pid);
+
 } // namespace wendral::test
