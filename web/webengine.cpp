@@ -25,13 +25,16 @@ bool anyRenderNodeUsable()
 
 } // namespace
 
-WebEngineSetup decideWebEngineSetup(bool effectiveRoot, const QString &qpaPlatform, bool renderNodeUsable)
+WebEngineSetup decideWebEngineSetup(bool effectiveRoot, const QString &qpaPlatform, bool renderNodeUsable,
+                                    const QString &quickBackend)
 {
     WebEngineSetup setup;
     setup.disableSandbox = effectiveRoot;
     const QString platform = qpaPlatform.section(QLatin1Char(':'), 0, 0).trimmed().toLower();
     const bool headless = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
     setup.disableGpu = headless || !renderNodeUsable;
+    const QString backend = quickBackend.trimmed().toLower();
+    setup.softwareScene = setup.disableGpu && (backend.isEmpty() || backend == QLatin1String("software"));
     return setup;
 }
 
@@ -60,17 +63,22 @@ QByteArray withLoggingRule(const QByteArray &rules, const QByteArray &category, 
 
 WebEngineSetup prepareWebEngineEnvironment()
 {
-    const WebEngineSetup setup = decideWebEngineSetup(
-        ::geteuid() == 0, QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM")), anyRenderNodeUsable());
+    const WebEngineSetup setup = decideWebEngineSetup(::geteuid() == 0, qEnvironmentVariable("QT_QPA_PLATFORM"),
+                                                      anyRenderNodeUsable(), qEnvironmentVariable("QT_QUICK_BACKEND"));
     if (setup.disableSandbox)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     if (setup.disableGpu)
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", withChromiumFlag(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), "--disable-gpu"));
+    if (setup.softwareScene) {
+        qputenv("QT_QUICK_BACKEND", "software");
+        if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
+            qputenv("QT_XCB_GL_INTEGRATION", "none");
+    }
     qputenv("QT_LOGGING_RULES",
             withLoggingRule(qgetenv("QT_LOGGING_RULES"), "qt.webenginecontext", "qt.webenginecontext.info=false"));
     // Too late once the application object exists (Qt would only warn).
     if (!QCoreApplication::instance())
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts, !setup.softwareScene);
     return setup;
 }
 

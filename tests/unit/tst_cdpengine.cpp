@@ -52,13 +52,15 @@ public:
 
     ~FakeDevTools() override
     {
-        // The server deletes its sockets, which report their disconnection:
-        // nothing of ours may hear that once our members are gone.
-        for (QWebSocket *s : std::as_const(clients)) {
+        // Every socket the server handed out is ours to delete, also one that
+        // disconnected and waits for a deferred delete no event loop may run
+        // any more; none may report to this object while it goes.
+        server.disconnect(this);
+        for (QWebSocket *s : findChildren<QWebSocket *>(Qt::FindDirectChildrenOnly)) {
             s->disconnect(this);
             s->abort();
+            delete s;
         }
-        server.disconnect(this);
     }
 
     bool listen(const QString &profileDir)
@@ -68,6 +70,7 @@ public:
         connect(&server, &QWebSocketServer::newConnection, this, [this] {
             while (QWebSocket *s = server.nextPendingConnection()) {
                 ++connections;
+                s->setParent(this);
                 clients << s;
                 connect(s, &QWebSocket::textMessageReceived, this, [this, s](const QString &t) { onText(s, t); });
                 connect(s, &QWebSocket::disconnected, this, [this, s] {

@@ -1,5 +1,5 @@
-// Preparing the process for the web engine: when the sandbox and the GPU go
-// off, and that settings the user made are kept.
+// Preparing the process for the web engine: when the sandbox, the GPU and
+// OpenGL go off, and that settings the user made are kept.
 
 #include "web/webengine.h"
 
@@ -16,8 +16,8 @@ namespace {
 struct Prepared
 {
     WebEngineSetup setup;
-    QByteArray sandbox, flags, rules;
-    bool shareContexts = false;
+    QByteArray sandbox, flags, rules, quickBackend, glIntegration;
+    bool shareContexts = true;
 };
 Prepared g_prepared;
 } // namespace
@@ -40,16 +40,24 @@ void TestWebEngine::decisions_data()
     QTest::addColumn<bool>("root");
     QTest::addColumn<QString>("platform");
     QTest::addColumn<bool>("renderNode");
+    QTest::addColumn<QString>("quickBackend");
     QTest::addColumn<bool>("noSandbox");
     QTest::addColumn<bool>("noGpu");
-    QTest::newRow("user on a desktop with a GPU") << false << "xcb" << true << false << false;
-    QTest::newRow("root on a desktop with a GPU") << true << "xcb" << true << true << false;
-    QTest::newRow("Xvfb: no render node") << false << "xcb" << false << false << true;
-    QTest::newRow("platform not named") << false << "" << true << false << false;
-    QTest::newRow("offscreen") << true << "offscreen" << true << true << true;
-    QTest::newRow("offscreen with options") << false << "Offscreen:fontengine=freetype" << true << false << true;
-    QTest::newRow("minimal") << false << "minimal" << true << false << true;
-    QTest::newRow("wayland without a node") << false << "wayland" << false << false << true;
+    QTest::addColumn<bool>("software");
+    QTest::newRow("user on a desktop with a GPU") << false << "xcb" << true << "" << false << false << false;
+    QTest::newRow("root on a desktop with a GPU") << true << "xcb" << true << "" << true << false << false;
+    QTest::newRow("Xvfb: no render node") << false << "xcb" << false << "" << false << true << true;
+    QTest::newRow("platform not named") << false << "" << true << "" << false << false << false;
+    QTest::newRow("offscreen") << true << "offscreen" << true << "" << true << true << true;
+    QTest::newRow("offscreen with options")
+        << false << "Offscreen:fontengine=freetype" << true << "" << false << true << true;
+    QTest::newRow("minimal") << false << "minimal" << true << "" << false << true << true;
+    QTest::newRow("wayland without a node") << false << "wayland" << false << "" << false << true << true;
+    // The user's choice of Qt Quick backend is kept: only "software" (in any
+    // case) or none at all gives the software scene.
+    QTest::newRow("no GPU, software chosen") << false << "xcb" << false << " Software " << false << true << true;
+    QTest::newRow("no GPU, OpenGL chosen") << false << "xcb" << false << "opengl" << false << true << false;
+    QTest::newRow("GPU, software chosen") << false << "xcb" << true << "software" << false << false << false;
 }
 
 void TestWebEngine::decisions()
@@ -57,11 +65,14 @@ void TestWebEngine::decisions()
     QFETCH(bool, root);
     QFETCH(QString, platform);
     QFETCH(bool, renderNode);
+    QFETCH(QString, quickBackend);
     QFETCH(bool, noSandbox);
     QFETCH(bool, noGpu);
-    const WebEngineSetup s = decideWebEngineSetup(root, platform, renderNode);
+    QFETCH(bool, software);
+    const WebEngineSetup s = decideWebEngineSetup(root, platform, renderNode, quickBackend);
     QCOMPARE(s.disableSandbox, noSandbox);
     QCOMPARE(s.disableGpu, noGpu);
+    QCOMPARE(s.softwareScene, software);
 }
 
 void TestWebEngine::chromiumFlags_data()
@@ -115,7 +126,11 @@ void TestWebEngine::preparesThisProcess()
     // main() seeded a flag of the user's own, which is kept.
     QCOMPARE(g_prepared.flags, QByteArray("--user-flag --disable-gpu"));
     QVERIFY(g_prepared.rules.contains("qt.webenginecontext.info=false"));
-    QVERIFY(g_prepared.shareContexts);
+    // Offscreen there is no GPU: the software scene, with no OpenGL at all.
+    QVERIFY(g_prepared.setup.softwareScene);
+    QCOMPARE(g_prepared.quickBackend, QByteArray("software"));
+    QCOMPARE(g_prepared.glIntegration, QByteArray("none"));
+    QVERIFY(!g_prepared.shareContexts);
     // Preparing twice changes nothing more.
     prepareWebEngineEnvironment();
     QCOMPARE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), g_prepared.flags);
@@ -127,10 +142,16 @@ int main(int argc, char **argv)
     qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--user-flag");
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qunsetenv("QT_QUICK_BACKEND");
+    qunsetenv("QT_XCB_GL_INTEGRATION");
+    // The web engine's library asks for shared contexts when it is loaded.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     g_prepared.setup = prepareWebEngineEnvironment();
     g_prepared.sandbox = qgetenv("QTWEBENGINE_DISABLE_SANDBOX");
     g_prepared.flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     g_prepared.rules = qgetenv("QT_LOGGING_RULES");
+    g_prepared.quickBackend = qgetenv("QT_QUICK_BACKEND");
+    g_prepared.glIntegration = qgetenv("QT_XCB_GL_INTEGRATION");
     g_prepared.shareContexts = QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts);
     QCoreApplication app(argc, argv);
     TestWebEngine t;
