@@ -1,10 +1,12 @@
 // What watching a browser costs a popup, in a real headless Chromium:
-//  A/B. window.open in the page -> the popup's first request at the server,
-//       in alternating blocks without Wendral (no engine connected) and with
-//       Wendral's engine watching and letting the popup through (the real
-//       tracker, sink and decision: blocking on, the opener's site on the
-//       allowed list). Alternating spreads the drift of a busy machine over
-//       both series alike.
+//  A/R/B. window.open in the page -> the popup's first request at the server,
+//       in alternating blocks without Wendral (no client connected), with a
+//       bare client that holds every new window and resumes it the moment it
+//       attaches (what holding a window costs in itself: the floor for any
+//       blocker on this protocol), and with Wendral's engine watching and
+//       letting the popup through (the real tracker, sink and decision:
+//       blocking on, the opener's site on the allowed list). Alternating
+//       spreads the drift of a busy machine over the series alike.
 //  C.   Blocking on, the site not listed: the blocked popup's target gone,
 //       measured from the moment the target appeared (the test client's
 //       Target.targetCreated) to its Target.targetDestroyed; the requests that
@@ -22,6 +24,8 @@
 #include "support/testenv.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QWebSocket>
 
 #include <algorithm>
 #include <cstdio>
@@ -93,6 +97,53 @@ void timeToRequest(CdpTestClient &client, HttpCounter &http, const QString &open
             client.call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), popup}});
     }
 }
+
+// Holds every new window (as the engine does) and resumes it as soon as it
+// attaches, deciding nothing.
+class ResumeOnlyClient : public QObject
+{
+public:
+    bool open(const QString &wsUrl)
+    {
+        QObject::connect(&m_socket, &QWebSocket::textMessageReceived, this, &ResumeOnlyClient::onText);
+        m_socket.open(QUrl(wsUrl));
+        if (!waitUntil([&] { return m_socket.state() == QAbstractSocket::ConnectedState; }, 5000))
+            return false;
+        send(QStringLiteral("Target.setAutoAttach"), {{QStringLiteral("autoAttach"), true},
+                                                      {QStringLiteral("waitForDebuggerOnStart"), true},
+                                                      {QStringLiteral("flatten"), true}});
+        return waitUntil([&] { return m_answered > 0; }, 5000);
+    }
+    void close() { m_socket.close(); }
+
+private:
+    void send(const QString &method, const QJsonObject &params, const QString &sessionId = {})
+    {
+        QJsonObject msg{{QStringLiteral("id"), m_nextId++}, {QStringLiteral("method"), method}};
+        if (!params.isEmpty())
+            msg.insert(QStringLiteral("params"), params);
+        if (!sessionId.isEmpty())
+            msg.insert(QStringLiteral("sessionId"), sessionId);
+        m_socket.sendTextMessage(QString::fromUtf8(QJsonDocument(msg).toJson(QJsonDocument::Compact)));
+    }
+    void onText(const QString &text)
+    {
+        const QJsonObject msg = QJsonDocument::fromJson(text.toUtf8()).object();
+        if (msg.contains(QStringLiteral("id"))) {
+            ++m_answered;
+            return;
+        }
+        const QJsonObject params = msg.value(QStringLiteral("params")).toObject();
+        if (msg.value(QStringLiteral("method")).toString() == QLatin1String("Target.attachedToTarget") &&
+            params.value(QStringLiteral("waitingForDebugger")).toBool())
+            send(QStringLiteral("Runtime.runIfWaitingForDebugger"), {},
+                 params.value(QStringLiteral("sessionId")).toString());
+    }
+
+    QWebSocket m_socket;
+    int m_nextId = 1;
+    int m_answered = 0;
+};
 
 struct Watcher
 {
@@ -166,25 +217,35 @@ int main(int argc, char **argv)
         [&] { return client.evaluate(session, QStringLiteral("document.readyState")) == QStringLiteral("complete"); },
         10000);
 
-    // A and B in alternating blocks, the opener's site allowed.
+    // A, R and B in alternating blocks, the opener's site allowed.
     program.lists.allowed().setText(site + QStringLiteral("\r\n"));
-    std::vector<double> bare, watched;
+    std::vector<double> bare, resumed, watched;
     Watcher watcher;
     int block = 0;
-    while (int(bare.size()) < perSeries || int(watched.size()) < perSeries) {
-        const bool with = block % 2 == 1;
-        if (with && !startWatching(watcher, program.decider, openerUrl)) {
+    while (int(bare.size()) < perSeries || int(resumed.size()) < perSeries || int(watched.size()) < perSeries) {
+        const int kind = block % 3; // 0 A, 1 R, 2 B
+        if (kind == 2 && !startWatching(watcher, program.decider, openerUrl)) {
             std::fprintf(stderr, "the engine did not pick the browser up\n");
             return 1;
         }
-        const QString prefix = QStringLiteral("%1%2").arg(with ? QStringLiteral("b") : QStringLiteral("a")).arg(block);
+        std::unique_ptr<ResumeOnlyClient> bareClient;
+        if (kind == 1) {
+            bareClient = std::make_unique<ResumeOnlyClient>();
+            if (!bareClient->open(chrome.browserWsUrl())) {
+                std::fprintf(stderr, "the resume-only client did not connect\n");
+                return 1;
+            }
+        }
+        const QString prefix = QStringLiteral("%1%2").arg(QLatin1Char("arb"[kind])).arg(block);
         // Two popups to settle in, not counted.
         timeToRequest(client, http, opener, session, prefix + QStringLiteral("w"), 2, nullptr);
-        std::vector<double> &series = with ? watched : bare;
+        std::vector<double> &series = kind == 0 ? bare : kind == 1 ? resumed : watched;
         const int n = std::min(blockSize, perSeries - int(series.size()));
         timeToRequest(client, http, opener, session, prefix, n, &series);
-        if (with)
+        if (kind == 2)
             stopWatching(watcher);
+        if (bareClient)
+            bareClient->close();
         ++block;
     }
 
@@ -229,15 +290,20 @@ int main(int argc, char **argv)
     client.close();
     chrome.stop();
 
-    const Stats a = stats(bare), b = stats(watched), c = stats(blockedGone);
+    const Stats a = stats(bare), r = stats(resumed), b = stats(watched), c = stats(blockedGone);
+    const auto ratio = [](double x, double y) { return y > 0 ? x / y : 0.0; };
     std::printf("Chromium popups (ms), blocks of %d alternating        median     p95    n\n", blockSize);
     std::printf("A window.open -> first request, without Wendral  %8.2f %7.2f %4d\n", a.median, a.p95, a.n);
+    std::printf("R window.open -> first request, resume-only      %8.2f %7.2f %4d\n", r.median, r.p95, r.n);
     std::printf("B window.open -> first request, with Wendral     %8.2f %7.2f %4d\n", b.median, b.p95, b.n);
-    std::printf("ratio B/A of medians                             %8.3f\n", a.median > 0 ? b.median / a.median : 0.0);
-    std::printf("ratio B/A of p95                                 %8.3f\n", a.p95 > 0 ? b.p95 / a.p95 : 0.0);
+    std::printf("ratio B/A of medians                             %8.3f\n", ratio(b.median, a.median));
+    std::printf("ratio B/A of p95                                 %8.3f\n", ratio(b.p95, a.p95));
+    std::printf("ratio R/A of medians (holding a window at all)   %8.3f\n", ratio(r.median, a.median));
+    std::printf("ratio B/R of medians (Wendral beyond holding)    %8.3f\n", ratio(b.median, r.median));
     std::printf("C blocked popup: target appeared -> gone         %8.2f %7.2f %4d\n", c.median, c.p95, c.n);
     std::printf("blocked popups counted %d of %d; requests that reached the server: %d; opener frozen: %d times\n",
                 counted, blockedCount, leaked, frozen);
-    const bool ok = leaked == 0 && frozen == 0 && c.n == blockedCount && a.n == perSeries && b.n == perSeries;
+    const bool ok =
+        leaked == 0 && frozen == 0 && c.n == blockedCount && a.n == perSeries && r.n == perSeries && b.n == perSeries;
     return ok ? 0 : 2;
 }
