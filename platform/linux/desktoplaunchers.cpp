@@ -1,5 +1,7 @@
 #include "platform/linux/desktoplaunchers.h"
 
+#include "platform/linux/desktopentrytext.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -186,68 +188,6 @@ QByteArray serialize(const KeyFile &file)
     return out.toUtf8();
 }
 
-// The string escapes of the format, undone the way GLib does: an unknown escape is kept.
-QString unescapeString(const QString &value)
-{
-    QString out;
-    out.reserve(value.size());
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        if (value[i] != QLatin1Char('\\') || i + 1 == value.size()) {
-            out += value[i];
-            continue;
-        }
-        const QChar next = value[++i];
-        switch (next.unicode()) {
-        case 's':
-            out += QLatin1Char(' ');
-            break;
-        case 'n':
-            out += QLatin1Char('\n');
-            break;
-        case 't':
-            out += QLatin1Char('\t');
-            break;
-        case 'r':
-            out += QLatin1Char('\r');
-            break;
-        case '\\':
-            out += QLatin1Char('\\');
-            break;
-        default:
-            out += QLatin1Char('\\');
-            out += next;
-        }
-    }
-    return out;
-}
-
-QString escapeString(const QString &value)
-{
-    QString out;
-    out.reserve(value.size() + 16);
-    for (const QChar c : value) {
-        switch (c.unicode()) {
-        case '\\':
-            out += QLatin1String("\\\\");
-            break;
-        case '\n':
-            out += QLatin1String("\\n");
-            break;
-        case '\t':
-            out += QLatin1String("\\t");
-            break;
-        case '\r':
-            out += QLatin1String("\\r");
-            break;
-        default:
-            out += c;
-        }
-    }
-    if (out.startsWith(QLatin1Char(' ')))
-        out.replace(0, 1, QLatin1String("\\s"));
-    return out;
-}
-
 // --- Exec lines -----------------------------------------------------------------------
 
 // Splits an (unescaped) Exec command into arguments the way GLib's launcher does, which
@@ -369,7 +309,7 @@ QString wrappedExec(const QString &launcher, const QStringList &original)
                       literalArgument(QStringLiteral("--browser"))};
     for (const QString &arg : original)
         parts.append(quoteArgument(arg));
-    return escapeString(parts.join(QLatin1Char(' ')));
+    return desktopentry::escapeValue(parts.join(QLatin1Char(' ')));
 }
 
 QByteArray sha256Hex(const QByteArray &data)
@@ -410,7 +350,7 @@ Conversion convert(const QByteArray &original, const QString &sourceFile, const 
     const KeyLine *exec = main->find(QLatin1String("Exec"));
     if (!exec)
         return fail(Conversion::Unusable, QStringLiteral("no Exec line"));
-    const std::optional<QStringList> mainArgs = splitCommand(unescapeString(exec->value));
+    const std::optional<QStringList> mainArgs = splitCommand(desktopentry::unescapeValue(exec->value));
     if (exec->hadBadBytes || !mainArgs || mainArgs->isEmpty() || hasControlCharacter(*mainArgs))
         return fail(Conversion::Unusable, QStringLiteral("its Exec line cannot be read"));
     result.program = programOf(*mainArgs);
@@ -432,7 +372,7 @@ Conversion convert(const QByteArray &original, const QString &sourceFile, const 
         for (KeyLine &line : group.lines) {
             if (line.key != QLatin1String("Exec"))
                 continue;
-            const std::optional<QStringList> args = splitCommand(unescapeString(line.value));
+            const std::optional<QStringList> args = splitCommand(desktopentry::unescapeValue(line.value));
             if (line.hadBadBytes || !args || hasControlCharacter(*args))
                 return fail(Conversion::Unusable,
                             QStringLiteral("the Exec line of [%1] cannot be read").arg(group.name));
@@ -444,8 +384,8 @@ Conversion convert(const QByteArray &original, const QString &sourceFile, const 
 
     const QList<KeyLine> marks{
         {watchedKey, QStringLiteral("true"), {}, false},
-        {browserKey, escapeString(result.program), {}, false},
-        {sourceKey, escapeString(sourceFile), {}, false},
+        {browserKey, desktopentry::escapeValue(result.program), {}, false},
+        {sourceKey, desktopentry::escapeValue(sourceFile), {}, false},
         {sourceHashKey, QString::fromLatin1(sha256Hex(original)), {}, false},
     };
     main = file.group(mainGroupName);

@@ -1,6 +1,7 @@
 #include "platform/linux/xdgautostart.h"
 
 #include "core/paths.h"
+#include "platform/linux/desktopentrytext.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,31 +19,6 @@ bool reserved(QChar c)
     return chars.contains(c) || c.unicode() < 0x20 || c.unicode() == 0x7F;
 }
 
-// Backslash, newline, tab and carriage return as the format's string escapes.
-QString escapeCommon(const QString &text)
-{
-    QString out;
-    out.reserve(text.size() + 8);
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case '\\':
-            out += QLatin1String("\\\\");
-            break;
-        case '\n':
-            out += QLatin1String("\\n");
-            break;
-        case '\t':
-            out += QLatin1String("\\t");
-            break;
-        case '\r':
-            out += QLatin1String("\\r");
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
 } // namespace
 
 QString folder()
@@ -79,15 +55,7 @@ QString execArgument(const QString &argument)
     arg.replace(QLatin1Char('%'), QLatin1String("%%"));
     // The string escapes are undone before the quoting when the line is read,
     // so they go on last: each backslash of the quoting is doubled here.
-    return escapeCommon(arg);
-}
-
-QString escapeValue(const QString &value)
-{
-    QString out = escapeCommon(value);
-    if (out.startsWith(QLatin1Char(' ')))
-        out.replace(0, 1, QStringLiteral("\\s"));
-    return out;
+    return desktopentry::escapeCharacters(arg);
 }
 
 QByteArray entryContent(const QString &name, const QString &program, const QStringList &arguments)
@@ -95,14 +63,14 @@ QByteArray entryContent(const QString &name, const QString &program, const QStri
     QString text = QStringLiteral("[Desktop Entry]\n"
                                   "Type=Application\n"
                                   "Version=1.4\n");
-    text += QStringLiteral("Name=") + escapeValue(name) + QLatin1Char('\n');
+    text += QStringLiteral("Name=") + desktopentry::escapeValue(name) + QLatin1Char('\n');
     text += QStringLiteral("Exec=") + execArgument(program);
     for (const QString &argument : arguments)
         text += QLatin1Char(' ') + execArgument(argument);
     text += QLatin1Char('\n');
     const QString icon = Paths::programFile(QStringLiteral("icon.ico"));
     if (QFileInfo(icon).isFile())
-        text += QStringLiteral("Icon=") + escapeValue(icon) + QLatin1Char('\n');
+        text += QStringLiteral("Icon=") + desktopentry::escapeValue(icon) + QLatin1Char('\n');
     text += QStringLiteral("Terminal=false\n"
                            "X-GNOME-Autostart-enabled=true\n");
     return text.toUtf8();

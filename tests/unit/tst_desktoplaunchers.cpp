@@ -3,6 +3,7 @@
 // the launcher and without it, never touch an entry of the user's, pass the desktop's
 // validator, and are taken away again exactly.
 
+#include "platform/linux/desktopentrytext.h"
 #include "platform/linux/desktoplaunchers.h"
 
 #include <QDeadlineTimer>
@@ -203,6 +204,8 @@ private slots:
 
     void findsBrowsersInOrderOfPrecedence();
     void entryKeepsEverythingButHowItStarts();
+    void valueEscapes_data();
+    void valueEscapes();
     void execRoundTrips_data();
     void execRoundTrips();
     void entriesStartTheBrowser_data();
@@ -319,6 +322,37 @@ void TestDesktopLaunchers::entryKeepsEverythingButHowItStarts()
             QVERIFY2(keys.isEmpty(), qPrintable(keys.keys().join(' ')));
         }
     }
+}
+
+void TestDesktopLaunchers::valueEscapes_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("escaped");
+    QTest::newRow("plain") << "Chromium Web Browser"
+                           << "Chromium Web Browser";
+    QTest::newRow("control characters") << "a\nb\tc\rd"
+                                        << "a\\nb\\tc\\rd";
+    QTest::newRow("backslashes") << "C:\\x\\"
+                                 << "C:\\\\x\\\\";
+    QTest::newRow("leading space kept") << "  two"
+                                        << "\\s two";
+    QTest::newRow("escape-like text") << "\\s\\n"
+                                      << "\\\\s\\\\n";
+    QTest::newRow("non-ASCII") << QString::fromUtf8("Navigateur \xc3\xa9l\xc3\xa9gant")
+                               << QString::fromUtf8("Navigateur \xc3\xa9l\xc3\xa9gant");
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestDesktopLaunchers::valueEscapes()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, escaped);
+    QCOMPARE(desktopentry::escapeValue(value), escaped);
+    QCOMPARE(desktopentry::unescapeValue(escaped), value);
+    // Escapes another writer used or made up: \s anywhere is a space, an
+    // unknown escape and a lone trailing backslash stay as they are.
+    QCOMPARE(desktopentry::unescapeValue(QStringLiteral("a\\sb\\qc\\")), QStringLiteral("a b\\qc\\"));
 }
 
 void TestDesktopLaunchers::execRoundTrips_data()
