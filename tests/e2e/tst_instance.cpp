@@ -229,9 +229,8 @@ private slots:
 private:
     bool startCase(bool tray);
     QStringList environmentFor(const QString &home) const;
-    QString settingsPath() const { return m_env->wendralConfigDir() + QStringLiteral("/Wendral.conf"); }
-    void seed(const QList<std::pair<QString, QString>> &values);
-    std::optional<QString> stored(const QString &key);
+    void seed(const QList<std::pair<QString, QString>> &values) { QVERIFY(m_env->seedSettings(values)); }
+    std::optional<QString> stored(const QString &key) { return m_env->storedSetting(key); }
     bool storedIs(const QString &key, const QString &value) { return stored(key) == value; }
     // Main windows are looked up afresh each time: Qt may replace the X window
     // behind the main window while it starts.
@@ -242,14 +241,12 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<X11Session> m_desktop;
     std::unique_ptr<Namespace> m_namespace;
-    int m_reads = 0;
 };
 
 void TestInstance::init()
 {
     m_env = std::make_unique<TestEnvironment>();
     QVERIFY(m_env->isValid());
-    m_reads = 0;
 }
 
 void TestInstance::cleanup()
@@ -286,26 +283,6 @@ QStringList TestInstance::environmentFor(const QString &home) const
             QStringLiteral("DISPLAY=") + m_desktop->display(),
             QStringLiteral("QT_QPA_PLATFORM=xcb"),
             QStringLiteral("DBUS_SESSION_BUS_ADDRESS=disabled:")};
-}
-
-void TestInstance::seed(const QList<std::pair<QString, QString>> &values)
-{
-    QSettings settings(settingsPath(), QSettings::IniFormat);
-    for (const auto &[key, value] : values)
-        settings.setValue(QStringLiteral("Settings/") + key, value);
-    settings.sync();
-    QCOMPARE(settings.status(), QSettings::NoError);
-}
-
-std::optional<QString> TestInstance::stored(const QString &key)
-{
-    // A fresh copy each time: QSettings caches files by name within a process.
-    const QString copy = m_env->home() + QStringLiteral("/read-%1.conf").arg(++m_reads);
-    if (!QFile::copy(settingsPath(), copy))
-        return std::nullopt;
-    const QSettings settings(copy, QSettings::IniFormat);
-    const QString full = QStringLiteral("Settings/") + key;
-    return settings.contains(full) ? std::optional<QString>(settings.value(full).toString()) : std::nullopt;
 }
 
 bool TestInstance::anyMainWindowViewable() const

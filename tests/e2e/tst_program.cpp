@@ -436,10 +436,9 @@ private:
     bool startProgram(int lingerSeconds = 0);
     // Waits for the main window to be on screen; returns it.
     xcb_window_t waitForMainWindow();
-    QString settingsPath() const { return m_env->wendralConfigDir() + QStringLiteral("/Wendral.conf"); }
-    void seed(const QList<std::pair<QString, QString>> &values);
+    void seed(const QList<std::pair<QString, QString>> &values) { QVERIFY(m_env->seedSettings(values)); }
     // A stored value as the program last wrote it; nullopt when absent.
-    std::optional<QString> stored(const QString &key);
+    std::optional<QString> stored(const QString &key) { return m_env->storedSetting(key); }
     bool storedIs(const QString &key, const QString &value) { return stored(key) == value; }
     bool writeList(const QString &name, const QByteArray &content);
     // Clicks the tray icon with button and returns the menu that opened.
@@ -448,7 +447,6 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<X11Session> m_desktop;
     std::unique_ptr<Program> m_program;
-    int m_reads = 0;
 };
 
 void TestProgram::init()
@@ -457,7 +455,6 @@ void TestProgram::init()
     qputenv("DISPLAY", g_home->display().toLocal8Bit());
     m_env = std::make_unique<TestEnvironment>();
     QVERIFY(m_env->isValid());
-    m_reads = 0;
 }
 
 void TestProgram::cleanup()
@@ -491,28 +488,6 @@ xcb_window_t TestProgram::waitForMainWindow()
     if (!waitFor([&] { return mainWindowViewable(*m_desktop) || !m_program->running(); }, kStartTimeout))
         return 0;
     return mainWindowViewable(*m_desktop) ? mainWindow(*m_desktop) : 0;
-}
-
-void TestProgram::seed(const QList<std::pair<QString, QString>> &values)
-{
-    QSettings settings(settingsPath(), QSettings::IniFormat);
-    for (const auto &[key, value] : values)
-        settings.setValue(QStringLiteral("Settings/") + key, value);
-    settings.sync();
-    QCOMPARE(settings.status(), QSettings::NoError);
-}
-
-std::optional<QString> TestProgram::stored(const QString &key)
-{
-    // Read a fresh copy each time: QSettings caches files by name within a process.
-    const QString copy = m_env->home() + QStringLiteral("/read-%1.conf").arg(++m_reads);
-    if (!QFile::copy(settingsPath(), copy))
-        return std::nullopt;
-    const QSettings settings(copy, QSettings::IniFormat);
-    const QString full = QStringLiteral("Settings/") + key;
-    if (!settings.contains(full))
-        return std::nullopt;
-    return settings.value(full).toString();
 }
 
 bool TestProgram::writeList(const QString &name, const QByteArray &content)

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMultiHash>
+#include <QSettings>
 #include <QThread>
 
 #include <fcntl.h>
@@ -57,6 +58,32 @@ QString TestEnvironment::wendralConfigDir() const
 QString TestEnvironment::wendralDataDir() const
 {
     return dataHome() + QStringLiteral("/Wendral");
+}
+
+QString TestEnvironment::settingsFile() const
+{
+    return wendralConfigDir() + QStringLiteral("/Wendral.conf");
+}
+
+bool TestEnvironment::seedSettings(const QList<std::pair<QString, QString>> &values) const
+{
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    for (const auto &[key, value] : values)
+        settings.setValue(QStringLiteral("Settings/") + key, value);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+std::optional<QString> TestEnvironment::storedSetting(const QString &key)
+{
+    const QString copy = home() + QStringLiteral("/read-%1.conf").arg(++m_settingsReads);
+    if (!QFile::copy(settingsFile(), copy))
+        return std::nullopt;
+    const QSettings settings(copy, QSettings::IniFormat);
+    const QString full = QStringLiteral("Settings/") + key;
+    if (!settings.contains(full))
+        return std::nullopt;
+    return settings.value(full).toString();
 }
 QString TestEnvironment::buildDir()
 {

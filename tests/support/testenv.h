@@ -6,7 +6,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <QList>
+
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace wendral::test {
 
@@ -34,9 +38,18 @@ public:
     static QString buildDir();
     static QString programPath();
 
+    // The settings file of a program started in this environment, written
+    // and read from outside it: values under [Settings] before it starts, and
+    // a value as the program last stored it (nullopt when absent), read from
+    // a fresh copy each time because QSettings caches files by name.
+    QString settingsFile() const;
+    bool seedSettings(const QList<std::pair<QString, QString>> &values) const;
+    std::optional<QString> storedSetting(const QString &key);
+
 private:
     QTemporaryDir m_dir;
     QByteArray m_oldHome;
+    int m_settingsReads = 0;
 };
 
 // An Xvfb server started with -displayfd, so it never takes a fixed number.
