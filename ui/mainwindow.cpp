@@ -420,6 +420,12 @@ void MainWindow::toggleAllowNext()
 
 void MainWindow::minimizeToTaskbar()
 {
+    // With a notification area the window goes straight into it, hidden
+    // before it is marked minimised: asked to iconify it first, a busy window
+    // manager may carry that out only after the window has been shown again,
+    // and send it straight back to the tray.
+    if (isVisible() && m_context.platform.tray->isAvailable())
+        hide();
     setWindowState(windowState() | Qt::WindowMinimized);
     if (!isVisible() || !m_context.platform.tray->isAvailable())
         windowStateChanged();

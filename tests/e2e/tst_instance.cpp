@@ -161,19 +161,6 @@ private:
 
 // ---- X queries through the session's own connection
 
-QByteArray property(const X11Session &s, xcb_window_t window, const char *name)
-{
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(
-        s.connection(), xcb_get_property(s.connection(), 0, window, s.atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
-        nullptr);
-    QByteArray value;
-    if (reply && reply->type != XCB_ATOM_NONE)
-        value =
-            QByteArray(static_cast<const char *>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
-    std::free(reply);
-    return value;
-}
-
 void collectMainWindows(const X11Session &s, xcb_window_t window, QList<xcb_window_t> &found)
 {
     xcb_query_tree_reply_t *tree =
@@ -199,15 +186,6 @@ QList<xcb_window_t> mainWindows(const X11Session &s)
     QList<xcb_window_t> found;
     collectMainWindows(s, s.root(), found);
     return found;
-}
-
-bool viewable(const X11Session &s, xcb_window_t window)
-{
-    xcb_get_window_attributes_reply_t *reply =
-        xcb_get_window_attributes_reply(s.connection(), xcb_get_window_attributes(s.connection(), window), nullptr);
-    const bool result = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
-    std::free(reply);
-    return result;
 }
 
 } // namespace

@@ -183,15 +183,7 @@ xcb_window_t X11Session::topLevelOf(xcb_window_t window) const
 
 QList<xcb_window_t> X11Session::stackingOrder() const
 {
-    QList<xcb_window_t> result;
-    xcb_query_tree_reply_t *tree = xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr);
-    if (!tree)
-        return result;
-    const xcb_window_t *children = xcb_query_tree_children(tree);
-    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i)
-        result.append(children[i]);
-    std::free(tree);
-    return result;
+    return childrenOf(*this, m_root);
 }
 
 QStringList X11Session::netWmState(xcb_window_t window) const
@@ -273,6 +265,57 @@ QByteArray runTool(const QString &program, const QStringList &arguments, int *ex
     if (exitCode)
         *exitCode = code;
     return output;
+}
+
+QByteArray property(const X11Session &s, xcb_window_t window, const char *name)
+{
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        s.connection(), xcb_get_property(s.connection(), 0, window, s.atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+        nullptr);
+    QByteArray value;
+    if (reply && reply->type != XCB_ATOM_NONE)
+        value =
+            QByteArray(static_cast<const char *>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
+    std::free(reply);
+    return value;
+}
+
+QString windowName(const X11Session &s, xcb_window_t window)
+{
+    const QByteArray net = property(s, window, "_NET_WM_NAME");
+    return QString::fromUtf8(net.isEmpty() ? property(s, window, "WM_NAME") : net);
+}
+
+QList<xcb_window_t> childrenOf(const X11Session &s, xcb_window_t window)
+{
+    QList<xcb_window_t> result;
+    xcb_query_tree_reply_t *tree =
+        xcb_query_tree_reply(s.connection(), xcb_query_tree(s.connection(), window), nullptr);
+    if (!tree)
+        return result;
+    const xcb_window_t *children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i)
+        result.append(children[i]);
+    std::free(tree);
+    return result;
+}
+
+xcb_window_t parentOf(const X11Session &s, xcb_window_t window)
+{
+    xcb_query_tree_reply_t *tree =
+        xcb_query_tree_reply(s.connection(), xcb_query_tree(s.connection(), window), nullptr);
+    const xcb_window_t parent = tree ? tree->parent : 0;
+    std::free(tree);
+    return parent;
+}
+
+bool viewable(const X11Session &s, xcb_window_t window)
+{
+    xcb_get_window_attributes_reply_t *reply =
+        xcb_get_window_attributes_reply(s.connection(), xcb_get_window_attributes(s.connection(), window), nullptr);
+    const bool result = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    return result;
 }
 
 } // namespace wendral::test

@@ -9,6 +9,7 @@
 #include <xcb/xcb.h>
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QRect>
 #include <QStringList>
@@ -72,6 +73,17 @@ private:
     std::unique_ptr<QProcess> m_windowManager;
     std::unique_ptr<QProcess> m_tray;
 };
+
+// Queries about any window through the session's own connection.
+// A property's raw value (empty when unset).
+QByteArray property(const X11Session &s, xcb_window_t window, const char *name);
+// _NET_WM_NAME, or WM_NAME where it is unset.
+QString windowName(const X11Session &s, xcb_window_t window);
+// Children, bottom to top; empty when the window is gone.
+QList<xcb_window_t> childrenOf(const X11Session &s, xcb_window_t window);
+// 0 when the window is gone.
+xcb_window_t parentOf(const X11Session &s, xcb_window_t window);
+bool viewable(const X11Session &s, xcb_window_t window);
 
 // Runs a command-line tool on the session's display and returns its output.
 // exitCode is -1 when it did not run or did not end within timeoutMs.
