@@ -4,12 +4,15 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace wendral::cdp {
+
+Q_DECLARE_LOGGING_CATEGORY(lcCdp)
 
 namespace {
 
@@ -298,6 +301,9 @@ void CdpDiscovery::scanProcesses()
         if (record != m_processes.end()) {
             if (record->program != program)
                 *record = ProcessRecord{}; // it started another program
+            else if (record->startTime != 0 &&
+                     startTimeOf(readSmall(entries.filePath() + QStringLiteral("/stat"), 4096)) != record->startTime)
+                *record = ProcessRecord{}; // another process of the same program
             else if (record->state != ProcessRecord::State::Undecided)
                 continue;
         }
@@ -339,6 +345,7 @@ void CdpDiscovery::examine(int pid, const QByteArray &program, ProcessRecord &re
         kind = browserKindOfProgram(programPath);
         if (!kind)
             return decide(State::Ignored);
+        record.startTime = startTimeOf(readSmall(base + QStringLiteral("/stat"), 4096));
     }
 
     const QByteArray status = readSmall(base + QStringLiteral("/status"), kMaxStatusBytes);
@@ -429,12 +436,15 @@ void CdpDiscovery::examine(int pid, const QByteArray &program, ProcessRecord &re
             }
         }
     }
-    if (placement == Placement::OtherDesktop)
+    if (placement == Placement::OtherDesktop) {
+        qCDebug(lcCdp) << "browser process" << pid << "of another desktop:" << dataDir;
         return decide(State::Ignored);
+    }
     if (placement == Placement::Unknown)
         return undecided(true); // its display connection may come a moment later
 
     if (debugging) {
+        qCDebug(lcCdp) << "browser process" << pid << "with a debugging port:" << dataDir;
         record.dataDir = dataDir;
         return decide(State::Watchable);
     }
@@ -450,7 +460,8 @@ void CdpDiscovery::examine(int pid, const QByteArray &program, ProcessRecord &re
     }
     record.dataDir = dataDir;
     record.browser.pid = pid;
-    record.browser.startTime = startTimeOf(readSmall(base + QStringLiteral("/stat"), 4096));
+    record.browser.startTime =
+        record.startTime ? record.startTime : startTimeOf(readSmall(base + QStringLiteral("/stat"), 4096));
     record.browser.kind = *kind;
     record.browser.name = browserKindName(*kind);
     record.browser.profileDir = dataDir;

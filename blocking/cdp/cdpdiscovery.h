@@ -129,6 +129,10 @@ private:
             Unwatched, // this desktop's, without the switch
         };
         QByteArray program; // the /proc/PID/exe link when decided: an exec changes it
+        // For a browser's program, when the process started: a number the
+        // kernel hands on to a new process of the same program (a helper
+        // gone, a browser started) tells them apart only by it.
+        quint64 startTime = 0;
         State state = State::Undecided;
         QString dataDir;
         UnwatchedBrowser browser;

@@ -12,6 +12,7 @@
 #include "support/testenv.h"
 
 #include <QDir>
+#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -56,6 +57,8 @@ private slots:
     {
         if (!ChromiumProcess::available())
             QSKIP("Chromium is not installed");
+        // What the engine found and lost, in the output of a failed run.
+        QLoggingCategory::setFilterRules(QStringLiteral("wendral.cdp.debug=true"));
         env = std::make_unique<TestEnvironment>();
         program = std::make_unique<ProgramFixture>();
         QVERIFY(http.listen());

@@ -501,6 +501,35 @@ private slots:
         QCOMPARE(found.at(1).at(0).value<CdpEndpoint>().dataDir, there);
     }
 
+    void aNumberHandedOnToAnotherBrowserProcessIsLookedAtAgain()
+    {
+        // The kernel hands a freed process number on; a new browser may get
+        // the number a helper of the same program had a moment before. The
+        // helper was no browser; the newcomer is looked at afresh.
+        FakeProc proc;
+        const QString dir = env->home() + QStringLiteral("/later");
+        QVERIFY(writeFile(dir + QStringLiteral("/DevToolsActivePort"), "5555\n/devtools/browser/later"));
+        FakeProc::Process p;
+        p.exe = kChromium;
+        p.environ = environBlock({"DISPLAY=:5"});
+        p.cmdline = spaceJoined({kChromium, "--type=renderer", "--lang=en-US"});
+        p.startTime = 1000;
+        proc.add(400, p);
+        auto discovery = makeDiscovery(proc, nullptr);
+        discovery->setProfileDirs({});
+        QSignalSpy found(discovery.get(), &CdpDiscovery::endpointFound);
+        discovery->start();
+        QCOMPARE(found.count(), 0);
+
+        // The same number, the same program, a later start: a browser.
+        p.cmdline = spaceJoined({kChromium, "--remote-debugging-port=0", "--user-data-dir=" + dir});
+        p.startTime = 2000;
+        proc.add(400, p);
+        discovery->scan();
+        QCOMPARE(found.count(), 1);
+        QCOMPARE(found.at(0).at(0).value<CdpEndpoint>().dataDir, dir);
+    }
+
     void aBlankedBrowserWithoutADisplayIsPlacedByItsParent()
     {
         // A headless browser has no display connection, and once it has blanked
