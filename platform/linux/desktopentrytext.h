@@ -1,6 +1,6 @@
 #pragma once
-// The string escapes of desktop entry values (the Desktop Entry Specification's
-// string type), shared by the launcher entries and the autostart entry.
+// The string escapes of desktop entry values (the format's string type), shared
+// by the launcher entries and the autostart entry.
 
 #include <QString>
 
