@@ -1,6 +1,7 @@
 #include "support/specialfiles.h"
 
 #include <QFile>
+#include <QTest>
 
 #include <chrono>
 #include <csignal>
@@ -28,6 +29,29 @@ bool makeNullDeviceNode(const QString &path)
 bool makeSymlink(const QString &target, const QString &link)
 {
     return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0;
+}
+
+void addSpecialFileRows()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("fifo") << QStringLiteral("fifo");
+    QTest::newRow("link to a fifo") << QStringLiteral("link to fifo");
+    QTest::newRow("device node") << QStringLiteral("device");
+    QTest::newRow("link to a device node") << QStringLiteral("link to device");
+    QTest::newRow("link to nothing") << QStringLiteral("dangling link");
+}
+
+Placed placeSpecialFile(const QString &kind, const QString &path, const QString &scratch, QString *node)
+{
+    if (kind.contains(QLatin1String("fifo")) && !makeFifo(scratch))
+        return Placed::Failed;
+    if (kind.contains(QLatin1String("device")) && !makeNullDeviceNode(scratch))
+        return Placed::NoDeviceNodes;
+    const bool link = kind.contains(QLatin1String("link"));
+    if (link ? !makeSymlink(scratch, path) : !QFile::rename(scratch, path))
+        return Placed::Failed;
+    *node = link ? scratch : path;
+    return Placed::Done;
 }
 
 PathKind pathKind(const QString &path)

@@ -21,6 +21,21 @@ bool makeFifo(const QString &path);
 bool makeNullDeviceNode(const QString &path);
 bool makeSymlink(const QString &target, const QString &link);
 
+// The things a file's path can be made to lead to instead of a regular file,
+// as QTest data rows of one column, "kind": a FIFO, a device node of the
+// test's own, a link to either, and a link to nothing.
+void addSpecialFileRows();
+// Puts the special file of that kind at path, making the node (or FIFO) at
+// scratch when path is to be a link to it. node is what must stay as it is
+// (the node, the FIFO, or the missing target of a link to nothing).
+enum class Placed
+{
+    Done,
+    NoDeviceNodes, // device nodes cannot be made here: the case is skipped
+    Failed,
+};
+Placed placeSpecialFile(const QString &kind, const QString &path, const QString &scratch, QString *node);
+
 // What is at a path, without following a last link: its type ('f' regular
 // file, 'l' link, 'p' FIFO, 'c' character device, 'd' folder, '-' nothing) and
 // its inode, so a test can tell that the very same thing is still there.

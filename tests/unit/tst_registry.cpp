@@ -576,15 +576,11 @@ void TestRegistry::specialHiveFilesAreNeverReadOrWritten()
 {
     QFETCH(QString, kind);
     QVERIFY(QDir().mkpath(m_env->wendralConfigDir()));
-    const QString node = m_env->home() + "/node";
-    if (kind == "fifo") {
-        QVERIFY(test::makeFifo(hive()));
-    } else {
-        if (!test::makeNullDeviceNode(node))
-            QSKIP("device nodes cannot be made here");
-        QVERIFY(test::makeSymlink(node, hive()));
-    }
-    const QString special = kind == "fifo" ? hive() : node;
+    QString special;
+    const test::Placed placed = test::placeSpecialFile(kind, hive(), m_env->home() + "/node", &special);
+    if (placed == test::Placed::NoDeviceNodes)
+        QSKIP("device nodes cannot be made here");
+    QVERIFY(placed == test::Placed::Done);
     const test::PathKind before = test::pathKind(special);
     const test::PathKind hiveBefore = test::pathKind(hive());
     {

@@ -296,12 +296,7 @@ void TestSettingsStore::linkToARegularFileIsFollowed()
 
 void TestSettingsStore::specialFilesAreNeverReadOrWritten_data()
 {
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("link to a device node") << "link to device";
-    QTest::newRow("device node") << "device";
-    QTest::newRow("link to a fifo") << "link to fifo";
-    QTest::newRow("fifo") << "fifo";
-    QTest::newRow("link to nothing") << "dangling link";
+    test::addSpecialFileRows();
 }
 
 void TestSettingsStore::specialFilesAreNeverReadOrWritten()
@@ -309,17 +304,12 @@ void TestSettingsStore::specialFilesAreNeverReadOrWritten()
     QFETCH(QString, kind);
     QVERIFY(QDir().mkpath(Paths::configDir()));
     // Stands for /dev/zero or /dev/urandom: a node of the test's own.
-    const QString target = m_env->home() + "/node";
-    if (kind.contains("fifo"))
-        QVERIFY(test::makeFifo(target));
-    else if (kind.contains("device") && !test::makeNullDeviceNode(target))
+    QString node;
+    const test::Placed placed = test::placeSpecialFile(kind, Paths::settingsFile(), m_env->home() + "/node", &node);
+    if (placed == test::Placed::NoDeviceNodes)
         QSKIP("device nodes cannot be made here");
+    QVERIFY(placed == test::Placed::Done);
     const bool link = kind.contains("link");
-    if (link)
-        QVERIFY(test::makeSymlink(target, Paths::settingsFile()));
-    else
-        QVERIFY(QFile::rename(target, Paths::settingsFile()));
-    const QString node = link ? target : Paths::settingsFile();
     const test::PathKind before = test::pathKind(node);
     int told = 0;
     store().setProblemObserver([&told](const QString &) { ++told; });

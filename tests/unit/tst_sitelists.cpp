@@ -514,29 +514,19 @@ void TestSiteLists::hugeFileLoadsAndRewrites()
 
 void TestSiteLists::specialFilesAreNeverReadOrWritten_data()
 {
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("fifo") << "fifo";
-    QTest::newRow("link to a fifo") << "link to fifo";
-    QTest::newRow("device node") << "device";
-    QTest::newRow("link to a device node") << "link to device";
-    QTest::newRow("link to nothing") << "dangling link";
+    test::addSpecialFileRows();
 }
 
 void TestSiteLists::specialFilesAreNeverReadOrWritten()
 {
     QFETCH(QString, kind);
     QDir().mkpath(Paths::dataDir());
-    const QString target = m_env->home() + "/special";
     const QString list = filePath("allowed.txt");
-    if (kind.contains("fifo"))
-        QVERIFY(test::makeFifo(target));
-    else if (kind.contains("device") && !test::makeNullDeviceNode(target))
+    QString special;
+    const test::Placed placed = test::placeSpecialFile(kind, list, m_env->home() + "/special", &special);
+    if (placed == test::Placed::NoDeviceNodes)
         QSKIP("device nodes cannot be made here");
-    if (kind.startsWith("link") || kind == "dangling link")
-        QVERIFY(test::makeSymlink(target, list));
-    else
-        QVERIFY(QFile::rename(target, list));
-    const QString special = kind.startsWith("link") || kind == "dangling link" ? target : list;
+    QVERIFY(placed == test::Placed::Done);
     const test::PathKind before = test::pathKind(special);
     const test::PathKind linkBefore = test::pathKind(list);
     QStringList told;
@@ -544,7 +534,7 @@ void TestSiteLists::specialFilesAreNeverReadOrWritten()
 
     {
         // A FIFO opened for reading or writing would wait here for ever.
-        test::FifoGuard guard(kind.contains("fifo") ? target : QString(), 3000);
+        test::FifoGuard guard(kind.contains("fifo") ? special : QString(), 3000);
         QVERIFY(!m_lists->ensureFiles(kDefaultHost));
         QVERIFY(!allowed().load());
         QVERIFY(!allowed().add("new.example")); // "Allow Always"
